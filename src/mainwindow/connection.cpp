@@ -1,0 +1,114 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "connection.h"
+#include "styles.h"
+
+#include <QMessageBox>
+#include <QTimer>
+
+int iConnectionState = 0;
+int iKeepAliveCountdown = 1;
+
+namespace {
+const QString sNoBoardText = QStringLiteral("------------------");
+const QString sHelloCommand = QStringLiteral("$A9%");
+const QString sKeepAliveCommand = QStringLiteral("$C0%");
+} // namespace
+
+void MainWindow::on_comboBoxSerialPorts_textActivated(const QString &arg1)
+{
+    if (arg1.isEmpty())
+        return;
+    ui->btnConnectPort->setStyleSheet(sRedButtonStyle);
+    ui->btnConnectPort->show();
+    // An open port keeps its old name; the new one counts from the next open.
+    serialPort.setPortName(arg1);
+}
+
+void MainWindow::on_btnConnectPort_clicked()
+{
+    if (serialPort.isOpen()) {
+        // The next tick says goodbye and closes the port.
+        bDisconnectRequested = true;
+        return;
+    }
+
+    if (serialPort.open(QIODeviceBase::ReadWrite)) {
+        ui->btnConnectPort->setStyleSheet(sGreenButtonStyle);
+        iConnectionState = 1;
+        MainPollingTimer->start(iPollingIntervalMs);
+        return;
+    }
+
+    const QString sMessage = QStringLiteral("Can't open %1, error code %2")
+                                     .arg(serialPort.portName())
+                                     .arg(static_cast<int>(serialPort.error()))
+            + QLatin1Char(' ') + serialPort.errorString();
+    QMessageBox::warning(this, sMessageTitle, sMessage, QMessageBox::Ok, QMessageBox::NoButton);
+    resetConnectionUi();
+}
+
+void MainWindow::MainPollingTimerElapsed()
+{
+    if (bDisconnectRequested) {
+        sendCommand(sHelloCommand, sHelloCommand.length());
+        readReply();
+        serialPort.close();
+        bDisconnectRequested = false;
+        iConnectionState = 3;
+    }
+    pollConnection();
+}
+
+void MainWindow::pollConnection()
+{
+    switch (iConnectionState) {
+    case 1:
+        auxHandshake();
+        iConnectionState = 2;
+        break;
+    case 2:
+        if (iKeepAliveCountdown > 0) {
+            --iKeepAliveCountdown;
+        } else {
+            sendKeepAlive();
+            iKeepAliveCountdown = 1;
+        }
+        break;
+    case 3:
+        resetConnectionUi();
+        iConnectionState = 0;
+        break;
+    default:
+        break;
+    }
+}
+
+void MainWindow::auxHandshake()
+{
+    // The greeting's reply is not examined: a silent board counts as connected.
+    sendCommand(sHelloCommand, sHelloCommand.length());
+    readReply();
+    ui->editFromAuxPCB->setText(QStringLiteral("AuxParams"));
+    ui->editToAuxPCB->setText(QString());
+    ui->btnFromAuxPCB->setEnabled(true);
+    ui->btnToAuxPCB->setEnabled(true);
+}
+
+void MainWindow::sendKeepAlive()
+{
+    sendCommand(sKeepAliveCommand, sKeepAliveCommand.length());
+    readReply();
+}
+
+void MainWindow::resetConnectionUi()
+{
+    ui->btnConnectPort->setStyleSheet(sRedButtonStyle);
+    ui->editFromAuxPCB->setText(sNoBoardText);
+    ui->editToAuxPCB->setText(sNoBoardText);
+    ui->btnFromAuxPCB->setEnabled(false);
+    ui->btnToAuxPCB->setEnabled(false);
+    iConnectionState = 0;
+    MainPollingTimer->stop();
+}

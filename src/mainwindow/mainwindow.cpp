@@ -1,0 +1,71 @@
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "connection.h"
+#include "styles.h"
+
+#include <QSerialPortInfo>
+#include <QTimer>
+
+namespace {
+
+// Device paths that the system's port list cannot show (pseudo-terminals,
+// for instance the simulated board), taken from the environment.
+QStringList extraPortNames()
+{
+    const QString sList = qEnvironmentVariable(sExtraPortsVariable);
+    return sList.split(QLatin1Char(':'), Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent),
+      ui(new Ui::MainWindow),
+      bDisconnectRequested(false),
+      bWatchdogExpired(false)
+{
+    ui->setupUi(this);
+
+    ui->btnFromAuxPCB->setStyleSheet(sGreenButtonStyle);
+    ui->btnToAuxPCB->setStyleSheet(sGreenButtonStyle);
+
+    ui->btnConnectPort->hide();
+
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    ui->comboBoxSerialPorts->addItem(QString());
+    for (const QSerialPortInfo &port : ports)
+        ui->comboBoxSerialPorts->addItem(port.portName());
+    for (const QString &sPortName : extraPortNames())
+        ui->comboBoxSerialPorts->addItem(sPortName);
+
+    serialPort.setParity(QSerialPort::NoParity);
+    serialPort.setStopBits(QSerialPort::OneStop);
+    serialPort.setDataBits(QSerialPort::Data8);
+    serialPort.setBaudRate(QSerialPort::Baud57600, QSerialPort::AllDirections);
+
+    connect(&dlgUpload, SIGNAL(saveFileSelected(QString)), this, SLOT(onSaveFileSelected(QString)));
+    connect(this, SIGNAL(readFileSelected(QString)), this, SLOT(onReadFileSelected(QString)));
+
+    MainPollingTimer = new QTimer(this);
+    connect(MainPollingTimer, SIGNAL(timeout()), this, SLOT(MainPollingTimerElapsed()));
+    serialWatchdogTimer = new QTimer(this);
+    connect(serialWatchdogTimer, SIGNAL(timeout()), this, SLOT(serialWatchdogTimerElapsed()));
+
+    ui->btnSendParams->setVisible(false);
+    ui->btnSendParams->setEnabled(false);
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+    delete MainPollingTimer;
+    delete serialWatchdogTimer;
+    // Closing the window drops the link without a farewell to the board.
+    serialPort.close();
+}
+
+void MainWindow::on_btnFromAuxPCB_clicked()
+{
+    dlgUpload.show();
+}

@@ -1,0 +1,71 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include "dlguploadnvram.h"
+
+#include <QMainWindow>
+#include <QSerialPort>
+#include <QString>
+
+QT_BEGIN_NAMESPACE
+namespace Ui {
+class MainWindow;
+}
+class QTimer;
+QT_END_NAMESPACE
+
+// The tool's only window. It owns the serial port, the two timers and the
+// file-name dialog; the board link and the NVRAM transfers are its methods,
+// each group in a source file of its own.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Board link (serialtransport.cpp): one exchange is sendCommand, then readReply.
+    void sendCommand(const QString &sCommand, int iLength);
+    int readReply();
+
+    // NVRAM transfers (nvramread.cpp, nvramwrite.cpp).
+    QString formatPageNumber(int page, int width) const;
+    void readNvramToFile(const QString &path);
+    void writeNvramFromFile(const QString &path);
+
+signals:
+    void readFileSelected(QString name);
+
+private slots:
+    void on_btnConnectPort_clicked();
+    void on_comboBoxSerialPorts_textActivated(const QString &arg1);
+    void on_btnFromAuxPCB_clicked();
+    void on_btnToAuxPCB_clicked();
+    void onSaveFileSelected(QString sFileName);
+    void onReadFileSelected(QString sFileName);
+    void MainPollingTimerElapsed();
+    void serialWatchdogTimerElapsed();
+    void on_btnSendParams_clicked();
+
+private:
+    int readSerialByte();
+    bool serialPortFailed() const;
+    void waitForSerialData(int msecs);
+
+    void auxHandshake();
+    void sendKeepAlive();
+    void pollConnection();
+    void resetConnectionUi();
+
+    Ui::MainWindow *ui;
+    bool bDisconnectRequested;
+    bool bWatchdogExpired;
+    QSerialPort serialPort;
+    dlgUploadNVRAM dlgUpload;
+    QTimer *MainPollingTimer = nullptr;
+    QTimer *serialWatchdogTimer = nullptr;
+    QString sUploadPath;
+};
+
+#endif // MAINWINDOW_H

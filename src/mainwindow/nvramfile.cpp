@@ -1,0 +1,27 @@
+#include "nvramfile.h"
+#include "mainwindow.h"
+
+const QString sNvramDir = QStringLiteral("/opt/VYK_PLUS/NVRAM/AUXPCB/");
+const QString sNvramExt = QStringLiteral(".nvr");
+const QString sFieldSeparator = QStringLiteral(" | ");
+
+QString nvramHeaderLine()
+{
+    return QStringLiteral("Page Number") + sFieldSeparator + QStringLiteral("Value")
+            + sFieldSeparator + QStringLiteral("Description");
+}
+
+QStringList splitNvramLine(const QString &sLine)
+{
+    QString sFolded = sLine;
+    sFolded.replace(sFieldSeparator, QStringLiteral("|"));
+    return sFolded.split(QLatin1Char('|'), Qt::KeepEmptyParts, Qt::CaseSensitive);
+}
+
+QString MainWindow::formatPageNumber(int page, int width) const
+{
+    QString sText = QString::number(page, 16);
+    while (sText.length() < width)
+        sText.prepend(QLatin1Char('0'));
+    return sText.toUpper();
+}

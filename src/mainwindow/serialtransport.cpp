@@ -1,0 +1,123 @@
+#include "mainwindow.h"
+#include "serialtransport.h"
+#include "styles.h"
+
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QThread>
+#include <QTimer>
+
+using namespace SerialTransport;
+
+QString sLastCommand;
+QString sReply;
+bool bReadError = false;
+
+void MainWindow::sendCommand(const QString &sCommand, int iLength)
+{
+    sLastCommand = sCommand;
+
+    // Bytes left over from an earlier exchange must never pass for this reply.
+    if (serialPort.isOpen())
+        serialPort.clear(QSerialPort::AllDirections);
+
+    const QByteArray command = sCommand.toLatin1();
+    const qsizetype n = qBound(qsizetype(0), qsizetype(qMin(iLength, iMaxCommandBytes)), command.size());
+    if (serialPort.isOpen()) {
+        serialPort.write(command.constData(), n);
+        serialPort.waitForBytesWritten(iWriteTimeoutMs);
+    }
+
+    serialWatchdogTimer->start(iWatchdogMs);
+}
+
+// A port whose device went away (adapter pulled, pty hung up) reports an
+// error while read() keeps returning 0; that counts as a failed read.
+bool MainWindow::serialPortFailed() const
+{
+    const QSerialPort::SerialPortError error = serialPort.error();
+    return error == QSerialPort::ReadError || error == QSerialPort::ResourceError;
+}
+
+// Waits up to msecs for data. A closed or failed port returns from
+// waitForReadyRead at once; the rest of the interval is slept so that the
+// reply loop never spins the CPU.
+void MainWindow::waitForSerialData(int msecs)
+{
+    if (serialPort.bytesAvailable() > 0)
+        return;
+    QElapsedTimer clock;
+    clock.start();
+    if (serialPort.isOpen() && !serialPortFailed() && serialPort.waitForReadyRead(msecs))
+        return;
+    const qint64 iLeftMs = msecs - clock.elapsed();
+    if (iLeftMs > 0)
+        QThread::msleep(static_cast<unsigned long>(iLeftMs));
+}
+
+int MainWindow::readSerialByte()
+{
+    if (bReadError)
+        return 0;
+
+    char byte = 0;
+    const qint64 iRead = serialPort.read(&byte, 1);
+    if (iRead < 0 || (iRead == 0 && serialPortFailed())) {
+        bReadError = true;
+        QMessageBox::warning(this, sMessageTitle,
+                             QStringLiteral("Error: Read timeout on command ") + sLastCommand,
+                             QMessageBox::Ok, QMessageBox::NoButton);
+        return -1;
+    }
+    if (iRead == 0)
+        return 0;
+    return static_cast<signed char>(byte);
+}
+
+int MainWindow::readReply()
+{
+    sReply.clear();
+    int count = 0;
+    QElapsedTimer sinceLastCharacter;
+
+    waitForSerialData(100);
+    int byte = readSerialByte();
+    for (;;) {
+        while (byte == 0) {
+            // The watchdog's timeout is never delivered while this loop blocks
+            // the event loop, so its expiry is looked up here.
+            if (!bWatchdogExpired && serialWatchdogTimer->isActive()
+                && serialWatchdogTimer->remainingTime() == 0)
+                serialWatchdogTimerElapsed();
+            if (bWatchdogExpired || (count == 0 && !serialWatchdogTimer->isActive())) {
+                bWatchdogExpired = false;
+                serialWatchdogTimer->stop();
+                return count;
+            }
+            // After the first character the watchdog is off; a reply that
+            // stalls mid-way ends after the same interval without a byte.
+            if (count > 0 && sinceLastCharacter.hasExpired(iCharacterGapMs))
+                return count;
+            waitForSerialData(10);
+            byte = readSerialByte();
+        }
+
+        const QChar character(static_cast<uchar>(byte & 0xFF));
+        sReply.append(character);
+        ++count;
+        serialWatchdogTimer->stop();
+        sinceLastCharacter.start();
+
+        if (count == iMaxReplyChars)
+            return count;
+        if (character == QLatin1Char('#'))
+            return count;
+        byte = readSerialByte();
+    }
+}
+
+void MainWindow::serialWatchdogTimerElapsed()
+{
+    bWatchdogExpired = true;
+    serialWatchdogTimer->stop();
+}

@@ -1,0 +1,43 @@
+#ifndef QTLOCALPEER_H
+#define QTLOCALPEER_H
+
+#include "qtlockedfile.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class QLocalServer;
+
+// Holds the per-user instance lock, listens in the primary instance and
+// talks to the primary from a secondary one.
+class QtLocalPeer : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit QtLocalPeer(QObject *parent = nullptr, const QString &appId = QString());
+
+    bool isSecondInstance();
+    bool sendMessage(const QString &message, int timeout);
+    QString applicationId() const { return id; }
+    QString socketName() const { return socketNameText; }
+
+    // Longest message the primary accepts; a longer announcement is dropped.
+    static constexpr quint32 MaxMessageLength = 1024 * 1024;
+
+signals:
+    void messageReceived(const QString &message);
+
+protected slots:
+    void receiveConnection();
+
+private:
+    QString id;
+    QString socketNameText;
+    QLocalServer *server = nullptr;
+    QtLP_Private::QtLockedFile lockFile;
+    static const char *ack;
+};
+
+#endif // QTLOCALPEER_H
