@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Sets everything up and starts the tool. A simulated board is started beside
+# it and offered in the port list; a real board, when attached, is listed too.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/setup.sh
+scripts/build.sh build
+
+# The tool writes its dumps here and does not create the directory itself.
+nvram_dir=/opt/VYK_PLUS/NVRAM/AUXPCB
+if [ ! -d "$nvram_dir" ]; then
+    sudo_cmd=()
+    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" install -d -o "$(id -u)" -g dialout -m 2775 "$nvram_dir" || true
+fi
+
+sim_dir=$(mktemp -d)
+trap 'kill "$sim_pid" 2>/dev/null || true; rm -rf "$sim_dir"' EXIT
+build/tools/boardsim/aux-board-sim --pages 300 --save "$sim_dir/saved.nvr" \
+    --log "$sim_dir/board.log" >"$sim_dir/port" &
+sim_pid=$!
+for _ in $(seq 50); do [ -s "$sim_dir/port" ] && break; sleep 0.1; done
+port=$(head -n1 "$sim_dir/port")
+echo "Simulated board on $port (log: $sim_dir/board.log)"
+
+export AUX_NVRAM_EXTRA_PORTS="$port${AUX_NVRAM_EXTRA_PORTS:+:$AUX_NVRAM_EXTRA_PORTS}"
+if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    echo "No display found; starting the tool under Xvfb." >&2
+    xvfb-run -a build/src/aux-nvram "$@"
+else
+    build/src/aux-nvram "$@"
+fi

@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Sets everything up, builds, and runs the whole test suite.
+set -euo pipefail
+cd "$(dirname "$0")"
+scripts/setup.sh
+scripts/build.sh build
+cd build
+ctest --output-on-failure --timeout 600
