@@ -166,9 +166,13 @@ void QtLocalPeer::receiveConnection()
     bytes.truncate(got);
 
     const QString message = QString::fromUtf8(bytes);
-    socket->write(ack, qstrlen(ack));
-    socket->waitForBytesWritten(AckWaitMs);
-    socket->waitForDisconnected(AckWaitMs);
+    // A sender that already hung up gets no answer; its message still counts.
+    if (socket->state() == QLocalSocket::ConnectedState) {
+        socket->write(ack, qstrlen(ack));
+        socket->waitForBytesWritten(AckWaitMs);
+    }
+    if (socket->state() != QLocalSocket::UnconnectedState)
+        socket->waitForDisconnected(AckWaitMs);
     delete socket;
 
     emit messageReceived(message);

@@ -61,13 +61,15 @@ private slots:
     void cleanup();
 
 private:
-    std::unique_ptr<QProcess> startTool(const QString &tmpDir, const QStringList &asUser = {});
+    QProcess &startTool(const QString &tmpDir, const QStringList &asUser = {});
+    QProcess *startPrimary(const QString &tmpDir, const QString &socketPath,
+                           const QStringList &asUser = {});
     std::vector<std::unique_ptr<QProcess>> started;
     QTemporaryDir runtimeDir;
 };
 
-std::unique_ptr<QProcess> TestInstances::startTool(const QString &tmpDir,
-                                                   const QStringList &asUser)
+// Starts the tool; cleanup() ends whatever is still running.
+QProcess &TestInstances::startTool(const QString &tmpDir, const QStringList &asUser)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("TMPDIR"), tmpDir);
@@ -87,7 +89,18 @@ std::unique_ptr<QProcess> TestInstances::startTool(const QString &tmpDir,
         proc->start(program, args + QStringList { QStringLiteral(AUX_NVRAM_PATH) });
     }
     proc->waitForStarted(5000);
-    return proc;
+    started.push_back(std::move(proc));
+    return *started.back();
+}
+
+// Starts the tool and waits until it answers on its socket; null if it never does.
+QProcess *TestInstances::startPrimary(const QString &tmpDir, const QString &socketPath,
+                                      const QStringList &asUser)
+{
+    QProcess *proc = &startTool(tmpDir, asUser);
+    const bool up = QTest::qWaitFor(
+            [&] { return answers(socketPath) || proc->state() == QProcess::NotRunning; }, 15000);
+    return up && proc->state() == QProcess::Running ? proc : nullptr;
 }
 
 void TestInstances::cleanup()
@@ -107,14 +120,12 @@ void TestInstances::secondStartOfSameUserEnds()
     QVERIFY(tmp.isValid());
     const QString socketPath = tmp.filePath(socketNameFor(::getuid()));
 
-    started.push_back(startTool(tmp.path()));
-    QProcess &first = *started.back();
-    QTRY_VERIFY_WITH_TIMEOUT(answers(socketPath), 15000);
+    QProcess *first = startPrimary(tmp.path(), socketPath);
+    QVERIFY(first);
 
     QElapsedTimer clock;
     clock.start();
-    started.push_back(startTool(tmp.path()));
-    QProcess &second = *started.back();
+    QProcess &second = startTool(tmp.path());
     QVERIFY(second.waitForFinished(5000));
     const qint64 elapsed = clock.elapsed();
     QCOMPARE(second.exitStatus(), QProcess::NormalExit);
@@ -125,7 +136,7 @@ void TestInstances::secondStartOfSameUserEnds()
     QCOMPARE(second.readAllStandardOutput(), QByteArray());
     QCOMPARE(second.readAllStandardError(), QByteArray());
 
-    QCOMPARE(first.state(), QProcess::Running);
+    QCOMPARE(first->state(), QProcess::Running);
     QVERIFY(answers(socketPath));
 }
 
@@ -136,8 +147,6 @@ void TestInstances::otherUserRunsBeside()
     const passwd *nobody = ::getpwnam("nobody");
     if (!nobody || QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
         QSKIP("no account 'nobody' or no setpriv here");
-    if (::access(AUX_NVRAM_PATH, X_OK) != 0)
-        QSKIP("tool binary missing");
 
     // One shared temporary directory, like /tmp, so that only the user id in
     // the names keeps the two instances apart.
@@ -147,29 +156,26 @@ void TestInstances::otherUserRunsBeside()
     const QString rootSocket = tmp.filePath(socketNameFor(0));
     const QString nobodySocket = tmp.filePath(socketNameFor(nobody->pw_uid));
 
-    started.push_back(startTool(tmp.path()));
-    QProcess &mine = *started.back();
-    QTRY_VERIFY_WITH_TIMEOUT(answers(rootSocket), 15000);
+    QProcess *mine = startPrimary(tmp.path(), rootSocket);
+    QVERIFY(mine);
 
     const QStringList asNobody { QStringLiteral("setpriv"), QStringLiteral("--reuid=nobody"),
                                  QStringLiteral("--regid=nogroup"),
                                  QStringLiteral("--clear-groups") };
-    started.push_back(startTool(tmp.path(), asNobody));
-    QProcess &theirs = *started.back();
-    // If the account cannot reach the binary at all, it ends with an error.
-    QTRY_VERIFY_WITH_TIMEOUT(answers(nobodySocket) || theirs.state() == QProcess::NotRunning,
-                             15000);
-    if (theirs.state() == QProcess::NotRunning && !QFileInfo::exists(nobodySocket))
-        QSKIP(qPrintable(QStringLiteral("the tool does not run as nobody here: ")
-                         + QString::fromLocal8Bit(theirs.readAllStandardError())));
+    QProcess probe;
+    probe.start(asNobody.first(), asNobody.mid(1) + QStringList { QStringLiteral("test"),
+                QStringLiteral("-x"), QStringLiteral(AUX_NVRAM_PATH) });
+    if (!probe.waitForFinished(5000) || probe.exitCode() != 0)
+        QSKIP("the account 'nobody' cannot run the tool binary where it was built");
 
-    QCOMPARE(theirs.state(), QProcess::Running);
-    QCOMPARE(mine.state(), QProcess::Running);
+    QProcess *theirs = startPrimary(tmp.path(), nobodySocket, asNobody);
+    QVERIFY2(theirs, started.back()->readAllStandardError().constData());
+    QCOMPARE(mine->state(), QProcess::Running);
     QVERIFY(answers(rootSocket));
     QCOMPARE(QFileInfo(nobodySocket).ownerId(), nobody->pw_uid);
     QVERIFY(QFileInfo::exists(tmp.filePath(socketNameFor(nobody->pw_uid)
                                            + QStringLiteral("-lockfile"))));
-    QVERIFY(!mentionsGuard(theirs.readAllStandardError()));
+    QVERIFY(!mentionsGuard(theirs->readAllStandardError()));
 }
 
 void TestInstances::startAfterKilledPrimary()
@@ -178,20 +184,17 @@ void TestInstances::startAfterKilledPrimary()
     QVERIFY(tmp.isValid());
     const QString socketPath = tmp.filePath(socketNameFor(::getuid()));
 
-    started.push_back(startTool(tmp.path()));
-    QProcess &killed = *started.back();
-    QTRY_VERIFY_WITH_TIMEOUT(answers(socketPath), 15000);
-    killed.kill();
-    QVERIFY(killed.waitForFinished(5000));
+    QProcess *killed = startPrimary(tmp.path(), socketPath);
+    QVERIFY(killed);
+    killed->kill();
+    QVERIFY(killed->waitForFinished(5000));
     // SIGKILL leaves the socket file behind, and nothing answers on it.
     QVERIFY(QFileInfo::exists(socketPath));
     QVERIFY(!answers(socketPath));
 
-    started.push_back(startTool(tmp.path()));
-    QProcess &next = *started.back();
-    QTRY_VERIFY_WITH_TIMEOUT(answers(socketPath), 15000);
-    QCOMPARE(next.state(), QProcess::Running);
-    const QByteArray errors = next.readAllStandardError();
+    QProcess *next = startPrimary(tmp.path(), socketPath);
+    QVERIFY(next);
+    const QByteArray errors = next->readAllStandardError();
     QVERIFY2(!mentionsGuard(errors), errors.constData());
 }
 
@@ -206,8 +209,7 @@ void TestInstances::unusableTempDirEndsQuietly()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
 
-    started.push_back(startTool(notADir));
-    QProcess &proc = *started.back();
+    QProcess &proc = startTool(notADir);
     QVERIFY(proc.waitForFinished(5000));
     QCOMPARE(proc.exitStatus(), QProcess::NormalExit);
     QCOMPARE(proc.exitCode(), 0);

@@ -18,6 +18,7 @@
 #include <QWidget>
 #include <QtEndian>
 
+#include <atomic>
 #include <memory>
 
 #include <unistd.h>
@@ -53,6 +54,9 @@ QByteArray frame(const QByteArray &payload)
     return lengthPrefix(quint32(payload.size())) + payload;
 }
 
+// Acknowledgements that raw clients have read, counted before they hang up.
+std::atomic<int> acksRead { 0 };
+
 // A raw client on a thread of its own: the primary answers on the main
 // thread, and its waits block that thread while it receives.
 class RawClient : public QThread
@@ -84,6 +88,8 @@ protected:
         if (!hangUpAfterSend) {
             while (reply.size() < 3 && socket.waitForReadyRead(8000))
                 reply += socket.readAll();
+            if (reply == "ack")
+                ++acksRead;
         }
         socket.disconnectFromServer();
     }
@@ -246,6 +252,9 @@ void TestLocalPeer::receiveMessage_data()
     QTest::newRow("sender stops early") << lengthPrefix(10) + "abcd" << false << QString()
                                         << QStringList { QStringLiteral("abcd") }
                                         << QByteArray("ack");
+    QTest::newRow("sender hangs up early") << lengthPrefix(10) + "abcd" << true << QString()
+                                           << QStringList { QStringLiteral("abcd") }
+                                           << QByteArray();
     QTest::newRow("hang-up without a byte")
             << QByteArray() << true << QStringLiteral("^QtLocalPeer: Peer disconnected$")
             << QStringList() << QByteArray();
@@ -269,6 +278,11 @@ void TestLocalPeer::receiveMessage()
     QFETCH(QByteArray, reply);
 
     QSignalSpy spy(app, &QtSingleApplication::messageReceived);
+    // How many clients had their "ack" at the moment of each signal.
+    QList<int> acksAtSignal;
+    const int acksBefore = acksRead;
+    const QMetaObject::Connection watch = connect(app, &QtSingleApplication::messageReceived,
+            this, [&] { acksAtSignal << acksRead - acksBefore; });
     if (!warning.isEmpty())
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(warning));
 
@@ -288,6 +302,14 @@ void TestLocalPeer::receiveMessage()
     for (const QList<QVariant> &args : std::as_const(spy))
         got << args.at(0).toString();
     QCOMPARE(got, received + QStringList { QStringLiteral("next") });
+
+    // The signal comes only after the sender has its answer, so a slow slot
+    // never keeps a sender waiting.
+    disconnect(watch);
+    const int firstAck = reply == "ack" ? 1 : 0;
+    const QList<int> expected = received.isEmpty() ? QList<int> { 1 }
+                                                   : QList<int> { firstAck, firstAck + 1 };
+    QCOMPARE(acksAtSignal, expected);
 }
 
 void TestLocalPeer::messageFromSecondInstance()

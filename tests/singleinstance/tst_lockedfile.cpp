@@ -36,6 +36,7 @@ private slots:
 
 private:
     QString freshFile(const QByteArray &content = QByteArray());
+    std::unique_ptr<QtLockedFile> lockedFile(QtLockedFile::LockKind kind);
     QTemporaryDir dir;
     int fileCount = 0;
 };
@@ -54,6 +55,15 @@ QString TestLockedFile::freshFile(const QByteArray &content)
     if (f.open(QIODevice::WriteOnly))
         f.write(content);
     return path;
+}
+
+// A fresh file, opened and locked by this process.
+std::unique_ptr<QtLockedFile> TestLockedFile::lockedFile(QtLockedFile::LockKind kind)
+{
+    auto file = std::make_unique<QtLockedFile>(freshFile());
+    if (!file->open(QIODevice::ReadWrite) || !file->lock(kind, false))
+        return nullptr;
+    return file;
 }
 
 void TestLockedFile::conflictsWithOtherProcess_data()
@@ -131,12 +141,10 @@ void TestLockedFile::releaseLetsOthersIn_data()
 void TestLockedFile::releaseLetsOthersIn()
 {
     QFETCH(QString, how);
-    const QString path = freshFile();
     const QString exclusive = QStringLiteral("exclusive");
-
-    auto file = std::make_unique<QtLockedFile>(path);
-    QVERIFY(file->open(QIODevice::ReadWrite));
-    QVERIFY(file->lock(QtLockedFile::ExclusiveLock, false));
+    auto file = lockedFile(QtLockedFile::ExclusiveLock);
+    QVERIFY(file);
+    const QString path = file->fileName();
     QVERIFY(!otherProcessCanLock(exclusive, path));
 
     if (how == QLatin1String("unlock")) {
@@ -216,15 +224,14 @@ void TestLockedFile::notOpenWarns()
 
 void TestLockedFile::noSystemCallWhenNothingChanges()
 {
-    const QString path = freshFile();
-    QtLockedFile file(path);
-    QVERIFY(file.open(QIODevice::ReadWrite));
-    QVERIFY(file.lock(QtLockedFile::ExclusiveLock));
+    const auto locked = lockedFile(QtLockedFile::ExclusiveLock);
+    QVERIFY(locked);
+    QtLockedFile &file = *locked;
 
     // Put a read-only descriptor of the same file behind the QFile: from now
     // on any F_WRLCK request fails with EBADF, so a quiet success proves
     // that no request was made.
-    const int readOnly = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    const int readOnly = ::open(QFile::encodeName(file.fileName()).constData(), O_RDONLY);
     QVERIFY(readOnly >= 0);
     QVERIFY(::dup2(readOnly, file.handle()) == file.handle());
     ::close(readOnly);
@@ -242,10 +249,9 @@ void TestLockedFile::noSystemCallWhenNothingChanges()
 
 void TestLockedFile::failedUnlockKeepsKind()
 {
-    const QString path = freshFile();
-    QtLockedFile file(path);
-    QVERIFY(file.open(QIODevice::ReadWrite));
-    QVERIFY(file.lock(QtLockedFile::SharedLock));
+    const auto locked = lockedFile(QtLockedFile::SharedLock);
+    QVERIFY(locked);
+    QtLockedFile &file = *locked;
 
     // Take the descriptor away so that the unlock request itself fails.
     const int fd = file.handle();
