@@ -47,9 +47,13 @@ MainWindow::MainWindow(QWidget *parent)
     connect(&dlgUpload, SIGNAL(saveFileSelected(QString)), this, SLOT(onSaveFileSelected(QString)));
     connect(this, SIGNAL(readFileSelected(QString)), this, SLOT(onReadFileSelected(QString)));
 
+    // Precise timers keep the keep-alive cadence and the watchdog at their
+    // nominal intervals; coarse ones drift by up to 5 % per period.
     MainPollingTimer = new QTimer(this);
+    MainPollingTimer->setTimerType(Qt::PreciseTimer);
     connect(MainPollingTimer, SIGNAL(timeout()), this, SLOT(MainPollingTimerElapsed()));
     serialWatchdogTimer = new QTimer(this);
+    serialWatchdogTimer->setTimerType(Qt::PreciseTimer);
     connect(serialWatchdogTimer, SIGNAL(timeout()), this, SLOT(serialWatchdogTimerElapsed()));
 
     ui->btnSendParams->setVisible(false);
