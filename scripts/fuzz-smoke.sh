@@ -1,0 +1,2 @@
+#!/usr/bin/env bash
+echo "fuzz-smoke: nothing to do yet"
