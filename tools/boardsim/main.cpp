@@ -1,1 +1,108 @@
-int main() { return 0; }
+// aux-board-sim: a stand-in for the AUX PCB on a pseudo-terminal, used by the
+// tests, the benchmarks and demos since the real board is rarely at hand.
+#include "board.h"
+#include "faults.h"
+#include "framelog.h"
+#include "frames.h"
+#include "line.h"
+#include "nvram.h"
+#include "options.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <poll.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+namespace {
+
+// SIGTERM and SIGINT arrive as readable data on a signalfd next to the line,
+// so they end the program even while input keeps the line busy.
+int stopSignalFd()
+{
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A tool that vanishes mid-write must not kill the board.
+    signal(SIGPIPE, SIG_IGN);
+    return signalfd(-1, &stopSignals, SFD_CLOEXEC);
+}
+
+int fail(const std::string &message, int status)
+{
+    std::fprintf(stderr, "aux-board-sim: %s\n", message.c_str());
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Options options;
+    std::string error;
+    if (!parseOptions(argc, argv, options, error))
+        return fail(error + " (see --help)", 2);
+    if (options.help) {
+        std::fputs(usageText("aux-board-sim").c_str(), stdout);
+        return 0;
+    }
+
+    Nvram nvram;
+    if (options.loadPath.empty())
+        nvram.generate(options.pages);
+    else if (!nvram.load(options.loadPath, error))
+        return fail(error, 1);
+
+    FrameLog log;
+    if (!options.logPath.empty() && !log.open(options.logPath))
+        return fail("cannot open log " + options.logPath, 1);
+
+    const int stopFd = stopSignalFd();
+    if (stopFd < 0)
+        return fail("signalfd failed", 1);
+
+    PtyLine line(options.baud, options.turnaroundMs);
+    if (!line.open(error))
+        return fail(error, 1);
+    std::printf("%s\n", line.slavePath().c_str());
+    std::fflush(stdout);
+
+    Board board(nvram, options.savePath);
+    FaultInjector faults(options.fault, options.faultCount);
+    FrameAssembler assembler;
+
+    while (!faults.hangUpNow()) {
+        pollfd watched[2] = {{line.masterFd(), POLLIN, 0}, {stopFd, POLLIN, 0}};
+        if (::poll(watched, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return fail("poll failed", 1);
+        }
+        if (watched[1].revents != 0)
+            break;
+        char buffer[4096];
+        const ssize_t n = ::read(line.masterFd(), buffer, sizeof buffer);
+        if (n < 0 && (errno == EAGAIN || errno == EINTR))
+            continue;
+        if (n <= 0)
+            return fail("the line broke down", 1);  // never while the slave fd is held
+        const std::int64_t now = monotonicNs();
+        for (const Frame &frame : assembler.feed(buffer, static_cast<std::size_t>(n), now)) {
+            log.write(frame);
+            if (!frame.complete)
+                continue;
+            std::string reply = board.answer(frame.body());
+            if (faults.shape(reply))
+                line.sendReply(reply, frame.startNs, frame.text.size());
+            if (faults.hangUpNow()) {
+                line.waitUntilRead(1000);
+                break;
+            }
+        }
+    }
+    line.hangUp();
+    return 0;
+}

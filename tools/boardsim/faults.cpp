@@ -1,0 +1,56 @@
+#include "faults.h"
+
+namespace {
+
+// Line noise: no '#' that could end a reply early, no NUL that the tool
+// would silently drop.
+const char kGarbage[] = "\xFF~\x7F";
+
+} // namespace
+
+FaultInjector::FaultInjector(FaultKind kind, long count)
+    : m_kind(kind), m_count(count)
+{
+}
+
+bool FaultInjector::shape(std::string &reply)
+{
+    switch (m_kind) {
+    case FaultKind::None:
+    case FaultKind::HangupAfter:
+        break;
+    case FaultKind::Silent:
+        return false;
+    case FaultKind::SilentAfter:
+        if (m_answered >= m_count)
+            return false;
+        break;
+    case FaultKind::Garbage:
+        reply.insert(0, kGarbage);
+        break;
+    case FaultKind::NoTerminator:
+        if (!reply.empty() && reply.back() == '#')
+            reply.pop_back();
+        break;
+    case FaultKind::Nul: {
+        std::string spread;
+        for (std::size_t i = 0; i < reply.size(); ++i) {
+            if (i > 0)
+                spread += '\0';
+            spread += reply[i];
+        }
+        reply = spread;
+        break;
+    }
+    case FaultKind::FirstCharOnly:
+        reply.resize(reply.empty() ? 0 : 1);
+        break;
+    }
+    ++m_answered;
+    return true;
+}
+
+bool FaultInjector::hangUpNow() const
+{
+    return m_kind == FaultKind::HangupAfter && m_answered >= m_count;
+}

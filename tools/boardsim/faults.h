@@ -1,0 +1,27 @@
+// Deliberate misbehaviour, so that the tool's error paths can be exercised.
+#ifndef BOARDSIM_FAULTS_H
+#define BOARDSIM_FAULTS_H
+
+#include "options.h"
+
+#include <string>
+
+class FaultInjector {
+public:
+    FaultInjector(FaultKind kind, long count);
+
+    // Decides the fate of one reply to a complete frame. Returns false when
+    // nothing is to be sent; otherwise reply may have been altered.
+    bool shape(std::string &reply);
+
+    // True once the line is to be hung up (hangup-after=N with N replies
+    // sent, checked after each reply and once at start-up).
+    bool hangUpNow() const;
+
+private:
+    FaultKind m_kind;
+    long m_count;
+    long m_answered = 0;
+};
+
+#endif

@@ -1,0 +1,37 @@
+// Command-line options of the simulated board.
+#ifndef BOARDSIM_OPTIONS_H
+#define BOARDSIM_OPTIONS_H
+
+#include <string>
+
+enum class FaultKind {
+    None,
+    Silent,        // logs every frame, never answers
+    SilentAfter,   // answers the first n frames, then stays silent
+    Garbage,       // a few stray bytes before every reply
+    NoTerminator,  // replies lose their final '#'
+    Nul,           // NUL bytes inside every reply
+    FirstCharOnly, // only the first byte of every reply
+    HangupAfter    // answers n frames, then closes the line and exits
+};
+
+struct Options {
+    bool help = false;
+    int pages = 16;          // generated pages, unless loadPath is set
+    std::string loadPath;
+    std::string savePath;
+    std::string logPath;
+    long baud = 57600;       // 0: no pacing at all
+    long turnaroundMs = 0;
+    FaultKind fault = FaultKind::None;
+    long faultCount = 0;     // n of silent-after / hangup-after
+};
+
+// Parses argv into options. On a bad command line returns false and sets
+// error to a one-line message.
+bool parseOptions(int argc, char **argv, Options &options, std::string &error);
+
+// The --help text.
+std::string usageText(const char *program);
+
+#endif
