@@ -3,9 +3,7 @@
 
 #include <QCoreApplication>
 
-dlgUploadNVRAM::dlgUploadNVRAM(QWidget *parent)
-    : QDialog(parent),
-      ui(new Ui::dlgUploadNVRAM)
+dlgUploadNVRAM::dlgUploadNVRAM(QWidget *parent) : QDialog(parent), ui(new Ui::dlgUploadNVRAM)
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_StyledBackground, true);

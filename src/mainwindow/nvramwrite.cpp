@@ -67,8 +67,8 @@ void MainWindow::writeNvramFromFile(const QString &path)
         while (!(stream.atEnd() && sLine.isEmpty())) {
             const QStringList fields = sLine.isEmpty() ? QStringList() : splitNvramLine(sLine);
             if (fields.size() >= 2) {
-                const QString sValueCommand = QStringLiteral("$A4") + fields.at(0) + fields.at(1)
-                        + QLatin1Char('%');
+                const QString sValueCommand =
+                        QStringLiteral("$A4") + fields.at(0) + fields.at(1) + QLatin1Char('%');
                 // Without a description field the board keeps its own.
                 const bool bHasDescription = fields.size() >= 3;
                 const QString sDescriptionCommand = bHasDescription

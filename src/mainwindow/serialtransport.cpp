@@ -22,7 +22,8 @@ void MainWindow::sendCommand(const QString &sCommand, int iLength)
         serialPort.clear(QSerialPort::AllDirections);
 
     const QByteArray command = sCommand.toLatin1();
-    const qsizetype n = qBound(qsizetype(0), qsizetype(qMin(iLength, iMaxCommandBytes)), command.size());
+    const qsizetype n =
+            qBound(qsizetype(0), qsizetype(qMin(iLength, iMaxCommandBytes)), command.size());
     if (serialPort.isOpen()) {
         serialPort.write(command.constData(), n);
         serialPort.waitForBytesWritten(iWriteTimeoutMs);

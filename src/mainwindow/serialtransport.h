@@ -10,8 +10,8 @@ extern QString sReply;       // last reply, "#" included
 extern bool bReadError;      // set at the first failed read, kept for the run
 
 namespace SerialTransport {
-constexpr int iWatchdogMs = 2000;       // wait for the first reply character
-constexpr int iCharacterGapMs = 2000;   // wait for each further character
+constexpr int iWatchdogMs = 2000;     // wait for the first reply character
+constexpr int iCharacterGapMs = 2000; // wait for each further character
 constexpr int iMaxCommandBytes = 90;
 constexpr int iMaxReplyChars = 201;
 constexpr int iWriteTimeoutMs = 30000;

@@ -26,8 +26,7 @@ constexpr long RetryPauseNs = 250L * 1000 * 1000;
 
 } // namespace
 
-QtLocalPeer::QtLocalPeer(QObject *parent, const QString &appId)
-    : QObject(parent), id(appId)
+QtLocalPeer::QtLocalPeer(QObject *parent, const QString &appId) : QObject(parent), id(appId)
 {
     QString prefix = id;
     if (id.isEmpty()) {
@@ -39,8 +38,8 @@ QtLocalPeer::QtLocalPeer(QObject *parent, const QString &appId)
 
     const QByteArray idBytes = id.toUtf8();
     const quint16 idNum = qChecksum(QByteArrayView(idBytes), Qt::ChecksumIso3309);
-    socketNameText = QLatin1String("qtsingleapp-") + prefix + QLatin1Char('-')
-            + QString::number(idNum, 16);
+    socketNameText =
+            QLatin1String("qtsingleapp-") + prefix + QLatin1Char('-') + QString::number(idNum, 16);
     // Per user, so that two accounts on one machine each get their own instance.
     socketNameText += QLatin1Char('-') + QString::number(::getuid(), 16);
 
@@ -122,8 +121,8 @@ void QtLocalPeer::receiveConnection()
         if (socket->bytesAvailable() >= qint64(sizeof(quint32)))
             break;
         if (lengthDeadline.hasExpired()
-                || (!socket->waitForReadyRead(int(lengthDeadline.remainingTime()))
-                    && socket->state() != QLocalSocket::UnconnectedState)) {
+            || (!socket->waitForReadyRead(int(lengthDeadline.remainingTime()))
+                && socket->state() != QLocalSocket::UnconnectedState)) {
             qWarning("QtLocalPeer: Message reception failed %s",
                      socket->errorString().toLatin1().constData());
             delete socket;
@@ -136,8 +135,8 @@ void QtLocalPeer::receiveConnection()
     ds >> remaining;
     if (remaining > MaxMessageLength) {
         // Refused before allocating, so a stray peer cannot make us reserve 4 GiB.
-        qWarning("QtLocalPeer: Message of %u bytes refused, the limit is %u bytes",
-                 remaining, MaxMessageLength);
+        qWarning("QtLocalPeer: Message of %u bytes refused, the limit is %u bytes", remaining,
+                 MaxMessageLength);
         delete socket;
         return;
     }
@@ -153,7 +152,7 @@ void QtLocalPeer::receiveConnection()
         }
         got += n;
         if (got < bytes.size() && socket->bytesAvailable() == 0
-                && !socket->waitForReadyRead(BodyWaitMs) && socket->bytesAvailable() == 0)
+            && !socket->waitForReadyRead(BodyWaitMs) && socket->bytesAvailable() == 0)
             break;
     }
     if (readFailed) {

@@ -9,8 +9,7 @@ namespace QtLP_Private {
 
 QtLockedFile::QtLockedFile() = default;
 
-QtLockedFile::QtLockedFile(const QString &name)
-    : QFile(name)
+QtLockedFile::QtLockedFile(const QString &name) : QFile(name)
 {
 }
 

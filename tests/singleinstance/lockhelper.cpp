@@ -18,7 +18,8 @@ int main(int argc, char **argv)
         return 2;
     const bool hold = std::strcmp(argv[1], "hold") == 0;
     const QtLockedFile::LockKind kind = std::strcmp(argv[2], "shared") == 0
-            ? QtLockedFile::SharedLock : QtLockedFile::ExclusiveLock;
+            ? QtLockedFile::SharedLock
+            : QtLockedFile::ExclusiveLock;
 
     QtLockedFile file(QString::fromLocal8Bit(argv[3]));
     if (!file.open(QIODevice::ReadWrite))

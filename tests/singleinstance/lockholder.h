@@ -41,8 +41,7 @@ inline bool otherProcessCanLock(const QString &kind, const QString &path)
 {
     QProcess p;
     p.start(QStringLiteral(LOCK_HELPER_PATH), { QStringLiteral("try"), kind, path });
-    return p.waitForFinished(5000) && p.exitStatus() == QProcess::NormalExit
-            && p.exitCode() == 0;
+    return p.waitForFinished(5000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 #endif // LOCKHOLDER_H

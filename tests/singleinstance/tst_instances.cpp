@@ -163,8 +163,10 @@ void TestInstances::otherUserRunsBeside()
                                  QStringLiteral("--regid=nogroup"),
                                  QStringLiteral("--clear-groups") };
     QProcess probe;
-    probe.start(asNobody.first(), asNobody.mid(1) + QStringList { QStringLiteral("test"),
-                QStringLiteral("-x"), QStringLiteral(AUX_NVRAM_PATH) });
+    probe.start(asNobody.first(),
+                asNobody.mid(1)
+                        + QStringList { QStringLiteral("test"), QStringLiteral("-x"),
+                                        QStringLiteral(AUX_NVRAM_PATH) });
     if (!probe.waitForFinished(5000) || probe.exitCode() != 0)
         QSKIP("the account 'nobody' cannot run the tool binary where it was built");
 
@@ -173,8 +175,8 @@ void TestInstances::otherUserRunsBeside()
     QCOMPARE(mine->state(), QProcess::Running);
     QVERIFY(answers(rootSocket));
     QCOMPARE(QFileInfo(nobodySocket).ownerId(), nobody->pw_uid);
-    QVERIFY(QFileInfo::exists(tmp.filePath(socketNameFor(nobody->pw_uid)
-                                           + QStringLiteral("-lockfile"))));
+    QVERIFY(QFileInfo::exists(
+            tmp.filePath(socketNameFor(nobody->pw_uid) + QStringLiteral("-lockfile"))));
     QVERIFY(!mentionsGuard(theirs->readAllStandardError()));
 }
 

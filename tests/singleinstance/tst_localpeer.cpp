@@ -99,10 +99,7 @@ protected:
 class FakePrimary : public QThread
 {
 public:
-    FakePrimary(const QString &name, const QByteArray &answer)
-        : serverName(name), reply(answer)
-    {
-    }
+    FakePrimary(const QString &name, const QByteArray &answer) : serverName(name), reply(answer) { }
 
     QString serverName;
     QByteArray reply;
@@ -122,7 +119,7 @@ protected:
         for (;;) {
             received += socket->readAll();
             if (received.size() >= 4
-                    && received.size() >= 4 + qint64(qFromBigEndian<quint32>(received.constData())))
+                && received.size() >= 4 + qint64(qFromBigEndian<quint32>(received.constData())))
                 break;
             if (!socket->waitForReadyRead(5000))
                 break;
@@ -183,11 +180,18 @@ void TestLocalPeer::derivedNames_data()
     QTest::addColumn<QString>("expectedId");
     QTest::addColumn<QString>("expectedStart");
 
-    QTest::newRow("tool id") << "Kalvo_AUX_NVRAM" << "Kalvo_AUX_NVRAM"
+    QTest::newRow("tool id") << "Kalvo_AUX_NVRAM"
+                             << "Kalvo_AUX_NVRAM"
                              << "qtsingleapp-KalvoA-3578-";
-    QTest::newRow("crc check value") << "123456789" << "123456789" << "qtsingleapp--906e-";
-    QTest::newRow("fewer than 6 letters") << "Ab1" << "Ab1" << "qtsingleapp-Ab-ec89-";
-    QTest::newRow("no letters") << "2024-01_07" << "2024-01_07" << "qtsingleapp--1c3a-";
+    QTest::newRow("crc check value") << "123456789"
+                                     << "123456789"
+                                     << "qtsingleapp--906e-";
+    QTest::newRow("fewer than 6 letters") << "Ab1"
+                                          << "Ab1"
+                                          << "qtsingleapp-Ab-ec89-";
+    QTest::newRow("no letters") << "2024-01_07"
+                                << "2024-01_07"
+                                << "qtsingleapp--1c3a-";
     QTest::newRow("only ASCII letters count")
             << QStringLiteral("Ärger_Überall") << QStringLiteral("Ärger_Überall")
             << "qtsingleapp-rgerbe-6796-";
@@ -211,8 +215,8 @@ void TestLocalPeer::derivedNames()
              expectedStart.section(QLatin1Char('-'), 2, 2));
 
     // The lock file is there, empty, from construction on, and stays after.
-    const QString lockPath = QDir::tempPath() + QLatin1Char('/') + peer.socketName()
-            + QStringLiteral("-lockfile");
+    const QString lockPath =
+            QDir::tempPath() + QLatin1Char('/') + peer.socketName() + QStringLiteral("-lockfile");
     QVERIFY(QFileInfo(lockPath).isFile());
     QCOMPARE(QFileInfo(lockPath).size(), 0);
 }
@@ -249,12 +253,12 @@ void TestLocalPeer::receiveMessage_data()
             << QByteArray("ack");
     // The sender stays connected but stops; the receiver gives up after its
     // 2 s wait and keeps what came.
-    QTest::newRow("sender stops early") << lengthPrefix(10) + "abcd" << false << QString()
-                                        << QStringList { QStringLiteral("abcd") }
-                                        << QByteArray("ack");
-    QTest::newRow("sender hangs up early") << lengthPrefix(10) + "abcd" << true << QString()
-                                           << QStringList { QStringLiteral("abcd") }
-                                           << QByteArray();
+    QTest::newRow("sender stops early")
+            << lengthPrefix(10) + "abcd" << false << QString()
+            << QStringList { QStringLiteral("abcd") } << QByteArray("ack");
+    QTest::newRow("sender hangs up early")
+            << lengthPrefix(10) + "abcd" << true << QString()
+            << QStringList { QStringLiteral("abcd") } << QByteArray();
     QTest::newRow("hang-up without a byte")
             << QByteArray() << true << QStringLiteral("^QtLocalPeer: Peer disconnected$")
             << QStringList() << QByteArray();
@@ -264,9 +268,9 @@ void TestLocalPeer::receiveMessage_data()
     QTest::newRow("just over the limit")
             << lengthPrefix(QtLocalPeer::MaxMessageLength + 1) << false
             << QStringLiteral("^QtLocalPeer: ") << QStringList() << QByteArray();
-    QTest::newRow("4 GiB announced") << lengthPrefix(0xFFFFFFFFu) + "abc" << false
-                                     << QStringLiteral("^QtLocalPeer: ") << QStringList()
-                                     << QByteArray();
+    QTest::newRow("4 GiB announced")
+            << lengthPrefix(0xFFFFFFFFu) + "abc" << false << QStringLiteral("^QtLocalPeer: ")
+            << QStringList() << QByteArray();
 }
 
 void TestLocalPeer::receiveMessage()
@@ -281,8 +285,8 @@ void TestLocalPeer::receiveMessage()
     // How many clients had their "ack" at the moment of each signal.
     QList<int> acksAtSignal;
     const int acksBefore = acksRead;
-    const QMetaObject::Connection watch = connect(app, &QtSingleApplication::messageReceived,
-            this, [&] { acksAtSignal << acksRead - acksBefore; });
+    const QMetaObject::Connection watch = connect(app, &QtSingleApplication::messageReceived, this,
+                                                  [&] { acksAtSignal << acksRead - acksBefore; });
     if (!warning.isEmpty())
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(warning));
 
@@ -307,8 +311,8 @@ void TestLocalPeer::receiveMessage()
     // never keeps a sender waiting.
     disconnect(watch);
     const int firstAck = reply == "ack" ? 1 : 0;
-    const QList<int> expected = received.isEmpty() ? QList<int> { 1 }
-                                                   : QList<int> { firstAck, firstAck + 1 };
+    const QList<int> expected =
+            received.isEmpty() ? QList<int> { 1 } : QList<int> { firstAck, firstAck + 1 };
     QCOMPARE(acksAtSignal, expected);
 }
 
