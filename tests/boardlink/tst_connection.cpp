@@ -36,6 +36,7 @@ static QList<QByteArray> framesOf(const QList<BoardSimProcess::LogEntry> &log)
 static void verifyAt(const BoardSimProcess::LogEntry &entry, double clickedAt, double expectedMs)
 {
     const double at = entry.ms - clickedAt;
+    qInfo("%s at %.1f ms after the click", entry.frame.constData(), at);
     QVERIFY2(at > expectedMs - 60 && at < expectedMs + 120,
              qPrintable(QStringLiteral("%1 at %2 ms, expected about %3 ms")
                                 .arg(QString::fromLatin1(entry.frame))
@@ -126,6 +127,7 @@ void TestConnection::silentBoardStillConnects()
     const double clickedAt = link.connect();
     QTRY_VERIFY_WITH_TIMEOUT(button(*link.window, "btnFromAuxPCB")->isEnabled(), 4000);
     const double enabledAfter = BoardSimProcess::nowMs() - clickedAt;
+    qInfo("transfer buttons enabled %.1f ms after the click", enabledAfter);
     QVERIFY2(enabledAfter > 2700 && enabledAfter < 3050, qPrintable(QString::number(enabledAfter)));
     QCOMPARE(iConnectionState, 2);
     QVERIFY(button(*link.window, "btnToAuxPCB")->isEnabled());
