@@ -1,0 +1,594 @@
+// Benchmark: the real main window, offscreen, against aux-board-sim.
+//
+//   aux-bench [--out FILE] [--only NAME,...]   runs every case, each in a
+//                                              process of its own, prints a
+//                                              table and writes JSON
+//   aux-bench case NAME                        runs one case, prints its JSON
+//
+// Line-time limits count the bytes that actually crossed the line, commands
+// and replies, at 57600 baud 8N1 (10 bits a byte, 5760 bytes/s).
+
+#include "mainwindow.h"
+#include "modalanswerer.h"
+#include "nvramfile.h"
+#include "serialtransport.h"
+#include "windowdriver.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr double kLineBytesPerSecond = 57600.0 / 10.0;
+
+double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Peak resident set (VmHWM) of this process in KiB.
+qint64 peakRssKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+// Wall and CPU time of one measured stretch.
+struct Stopwatch
+{
+    QElapsedTimer wall;
+    double cpuStart = 0;
+    Stopwatch()
+    {
+        cpuStart = cpuSeconds();
+        wall.start();
+    }
+    double wallSeconds() const { return double(wall.nsecsElapsed()) / 1e9; }
+    double cpuUsed() const { return cpuSeconds() - cpuStart; }
+};
+
+class Simulator
+{
+public:
+    bool start(const QStringList &args)
+    {
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral(AUX_BOARD_SIM_PATH), args);
+        if (!m_process.waitForStarted(5000))
+            return false;
+        while (!m_process.canReadLine()) {
+            if (!m_process.waitForReadyRead(5000))
+                return false;
+        }
+        m_port = QString::fromLocal8Bit(m_process.readLine().trimmed());
+        return !m_port.isEmpty();
+    }
+    QString port() const { return m_port; }
+    ~Simulator()
+    {
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000))
+            m_process.kill();
+        m_process.waitForFinished(5000);
+    }
+
+private:
+    QProcess m_process;
+    QString m_port;
+};
+
+// The window on a simulated board, connected the way a technician does it.
+struct Bench
+{
+    Simulator sim;
+    std::unique_ptr<MainWindow> window;
+
+    bool open(const QStringList &simArgs, bool greet = true)
+    {
+        if (!sim.start(simArgs))
+            return false;
+        qputenv("AUX_NVRAM_EXTRA_PORTS", sim.port().toLocal8Bit());
+        window = std::make_unique<MainWindow>();
+        qunsetenv("AUX_NVRAM_EXTRA_PORTS");
+        window->show();
+        if (!QTest::qWaitForWindowExposed(window.get()))
+            return false;
+        if (!WindowDriver::choosePort(*window, sim.port()))
+            return false;
+        WindowDriver::click(*window, "btnConnectPort");
+        if (!greet)
+            return true;
+        QPushButton *toBoard = WindowDriver::button(*window, "btnToAuxPCB");
+        return QTest::qWaitFor([&] { return toBoard->isEnabled(); }, 10000);
+    }
+
+    // Clicks "Enter", names the dump and clicks OK; the read runs inside.
+    void startRead(const QString &name)
+    {
+        WindowDriver::click(*window, "btnFromAuxPCB");
+        auto *dialog = QApplication::activeModalWidget();
+        dialog->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(name);
+        m_ok = dialog->findChild<QPushButton *>(QStringLiteral("btnOK"));
+    }
+    void finishRead() { QTest::mouseClick(m_ok, Qt::LeftButton); }
+
+    void chooseUpload(const QString &path)
+    {
+        ModalAnswerer answerer([path](QDialog *dialog) {
+            if (auto *chooser = qobject_cast<QFileDialog *>(dialog)) {
+                chooser->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
+                static_cast<QDialog *>(chooser)->accept();
+            }
+        });
+        WindowDriver::click(*window, "btnToAuxPCB");
+    }
+    void send() { WindowDriver::click(*window, "btnSendParams"); }
+
+private:
+    QPushButton *m_ok = nullptr;
+};
+
+QString dumpName(const QString &tag)
+{
+    return QStringLiteral("aux-bench-%1-%2").arg(QCoreApplication::applicationPid()).arg(tag);
+}
+
+QString dumpPath(const QString &name)
+{
+    return sNvramDir + name + sNvramExt;
+}
+
+// Bytes on the line for a read that produced this dump: per page "$A6pppp%"
+// and "$A7pppp%", and two replies of seven framing characters, the text and '#'.
+qint64 readLineBytes(const QString &path, int &pages)
+{
+    QFile file(path);
+    pages = 0;
+    qint64 bytes = 0;
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    QTextStream stream(&file);
+    stream.readLine();
+    while (!stream.atEnd()) {
+        const QString line = stream.readLine();
+        if (line.isEmpty())
+            continue;
+        const QString page = line.section(sFieldSeparator, 0, 0);
+        const qint64 texts = line.length() - page.length() - 2 * sFieldSeparator.length();
+        bytes += 2 * (3 + page.length() + 1) + 2 * (7 + 1) + texts;
+        ++pages;
+    }
+    return bytes;
+}
+
+// Bytes on the line for a write of this file; the board answers "A4OK#",
+// "A5OK#" and "A8OK#".
+qint64 writeLineBytes(const QString &path, int &lines)
+{
+    QFile file(path);
+    lines = 0;
+    qint64 bytes = 4 + 5;
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    QTextStream stream(&file);
+    stream.readLine();
+    while (!stream.atEnd()) {
+        const QStringList fields = splitNvramLine(stream.readLine());
+        if (fields.size() < 3)
+            continue;
+        bytes += qMin<qsizetype>(90, 3 + fields[0].length() + fields[1].length() + 1) + 5;
+        bytes += qMin<qsizetype>(90, 3 + fields[0].length() + fields[2].length() + 1) + 5;
+        ++lines;
+    }
+    return bytes;
+}
+
+// The same exchanges done by the leanest possible client: raw POSIX calls on
+// the pty, no Qt. Its time per exchange is the board's and the kernel's
+// share, which the tool cannot shorten.
+double rawExchangeSeconds(const QStringList &simArgs, const QList<QByteArray> &commands)
+{
+    Simulator sim;
+    if (!sim.start(simArgs))
+        return -1;
+    const int fd = ::open(QFile::encodeName(sim.port()).constData(), O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    termios raw{};
+    tcgetattr(fd, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(fd, TCSANOW, &raw);
+    QElapsedTimer clock;
+    clock.start();
+    char buffer[512];
+    for (const QByteArray &command : commands) {
+        if (::write(fd, command.constData(), size_t(command.size())) != command.size())
+            break;
+        bool done = false;
+        while (!done) {
+            pollfd p{ fd, POLLIN, 0 };
+            if (::poll(&p, 1, 2000) <= 0)
+                break;
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            done = memchr(buffer, '#', size_t(n)) != nullptr;
+        }
+        if (!done)
+            break;
+    }
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    ::close(fd);
+    return seconds;
+}
+
+void addOverhead(QJsonObject &r, double rawSeconds)
+{
+    const int exchanges = r.value(QStringLiteral("exchanges")).toInt();
+    r[QStringLiteral("raw_us_per_exchange")] = 1e6 * rawSeconds / exchanges;
+    r[QStringLiteral("overhead_us_per_exchange")] =
+            1e6 * (r.value(QStringLiteral("wall_s")).toDouble() - rawSeconds) / exchanges;
+}
+
+QJsonObject transferResult(const QString &name, const Stopwatch &watch, double wall, qint64 bytes,
+                           int exchanges)
+{
+    const double cpu = watch.cpuUsed();
+    QJsonObject r;
+    r[QStringLiteral("case")] = name;
+    r[QStringLiteral("wall_s")] = wall;
+    r[QStringLiteral("line_bytes")] = bytes;
+    r[QStringLiteral("exchanges")] = exchanges;
+    r[QStringLiteral("cpu_s")] = cpu;
+    r[QStringLiteral("cpu_pct")] = 100.0 * cpu / wall;
+    r[QStringLiteral("us_per_exchange")] = 1e6 * wall / exchanges;
+    r[QStringLiteral("cpu_us_per_exchange")] = 1e6 * cpu / exchanges;
+    r[QStringLiteral("line_limit_s")] = double(bytes) / kLineBytesPerSecond;
+    r[QStringLiteral("ratio")] = wall / (double(bytes) / kLineBytesPerSecond);
+    return r;
+}
+
+QJsonObject readCase(const QString &name, int pages, const QString &baud)
+{
+    Bench bench;
+    if (!QDir().mkpath(sNvramDir) || !bench.open({ "--pages", QString::number(pages), "--baud", baud }))
+        return { { "case", name }, { "error", "set-up failed" } };
+    const QString dump = dumpName(name);
+    bench.startRead(dump);
+    const qint64 peakBefore = peakRssKiB();
+    Stopwatch watch;
+    bench.finishRead();
+    const double wall = watch.wallSeconds();
+    QJsonObject r;
+    int pagesRead = 0;
+    const qint64 bytes = readLineBytes(dumpPath(dump), pagesRead);
+    r = transferResult(name, watch, wall, bytes, 2 * pagesRead);
+    r[QStringLiteral("peak_rss_kib")] = peakRssKiB();
+    r[QStringLiteral("rss_growth_kib")] = peakRssKiB() - peakBefore;
+    r[QStringLiteral("pages")] = pagesRead;
+    QFile::remove(dumpPath(dump));
+    if (baud == QLatin1String("0")) {
+        QList<QByteArray> commands;
+        for (int page = 0; page < pagesRead; ++page) {
+            const QByteArray pageText = QByteArray::number(page, 16).toUpper().rightJustified(4, '0');
+            commands << "$A6" + pageText + "%" << "$A7" + pageText + "%";
+        }
+        addOverhead(r, rawExchangeSeconds({ "--pages", QString::number(pages), "--baud", "0" }, commands));
+    }
+    if (pagesRead != pages)
+        r[QStringLiteral("error")] = QStringLiteral("read %1 of %2 pages").arg(pagesRead).arg(pages);
+    return r;
+}
+
+QJsonObject writeCase(const QString &name, int pages, const QString &baud)
+{
+    // The file to send is the simulator's own memory, read at full speed first.
+    QTemporaryDir scratch;
+    const QString upload = scratch.filePath(QStringLiteral("upload.nvr"));
+    {
+        Bench source;
+        if (!QDir().mkpath(sNvramDir) || !source.open({ "--pages", QString::number(pages), "--baud", "0" }))
+            return { { "case", name }, { "error", "set-up failed" } };
+        const QString dump = dumpName(name);
+        source.startRead(dump);
+        source.finishRead();
+        QFile::rename(dumpPath(dump), upload);
+    }
+    Bench bench;
+    if (!bench.open({ "--pages", "1", "--baud", baud }))
+        return { { "case", name }, { "error", "set-up failed" } };
+    bench.chooseUpload(upload);
+    int lines = 0;
+    const qint64 bytes = writeLineBytes(upload, lines);
+    const qint64 peakBefore = peakRssKiB();
+    Stopwatch watch;
+    bench.send();
+    const double wall = watch.wallSeconds();
+    QJsonObject r = transferResult(name, watch, wall, bytes, 2 * lines + 1);
+    r[QStringLiteral("peak_rss_kib")] = peakRssKiB();
+    r[QStringLiteral("rss_growth_kib")] = peakRssKiB() - peakBefore;
+    r[QStringLiteral("pages")] = lines;
+    if (baud == QLatin1String("0")) {
+        QList<QByteArray> commands;
+        QFile file(upload);
+        file.open(QIODevice::ReadOnly);
+        QTextStream stream(&file);
+        stream.readLine();
+        while (!stream.atEnd()) {
+            const QStringList fields = splitNvramLine(stream.readLine());
+            if (fields.size() < 3)
+                continue;
+            commands << ("$A4" + fields[0] + fields[1] + "%").toLatin1().left(90)
+                     << ("$A5" + fields[0] + fields[2] + "%").toLatin1().left(90);
+        }
+        commands << "$A8%";
+        addOverhead(r, rawExchangeSeconds({ "--pages", "1", "--baud", "0" }, commands));
+    }
+    if (lines != pages)
+        r[QStringLiteral("error")] = QStringLiteral("file has %1 of %2 pages").arg(lines).arg(pages);
+    return r;
+}
+
+// Connected to a paced board with nothing to do but the keep-alive.
+QJsonObject idleCase(const QString &name)
+{
+    Bench bench;
+    if (!bench.open({ "--baud", "57600" }))
+        return { { "case", name }, { "error", "set-up failed" } };
+    Stopwatch watch;
+    QTest::qWait(10000);
+    const double wall = watch.wallSeconds();
+    QJsonObject r;
+    r[QStringLiteral("case")] = name;
+    r[QStringLiteral("wall_s")] = wall;
+    r[QStringLiteral("cpu_s")] = watch.cpuUsed();
+    r[QStringLiteral("cpu_pct")] = 100.0 * watch.cpuUsed() / wall;
+    r[QStringLiteral("peak_rss_kib")] = peakRssKiB();
+    return r;
+}
+
+// One exchange with a board that never answers: the watchdog ends it.
+QJsonObject silentCase(const QString &name)
+{
+    Bench bench;
+    if (!bench.open({ "--fault", "silent" }, false))
+        return { { "case", name }, { "error", "set-up failed" } };
+    Stopwatch watch;
+    bench.window->sendCommand(QStringLiteral("$C0%"), 4);
+    const int count = bench.window->readReply();
+    const double wall = watch.wallSeconds();
+    QJsonObject r;
+    r[QStringLiteral("case")] = name;
+    r[QStringLiteral("wall_s")] = wall;
+    r[QStringLiteral("cpu_s")] = watch.cpuUsed();
+    r[QStringLiteral("cpu_pct")] = 100.0 * watch.cpuUsed() / wall;
+    r[QStringLiteral("peak_rss_kib")] = peakRssKiB();
+    if (count != 0)
+        r[QStringLiteral("error")] = QStringLiteral("silent board gave %1 characters").arg(count);
+    return r;
+}
+
+bool answers(const QString &socketPath)
+{
+    QLocalSocket socket;
+    socket.connectToServer(socketPath);
+    if (!socket.waitForConnected(1000))
+        return false;
+    socket.write(QByteArray(4, '\0'));
+    if (!socket.waitForBytesWritten(1000))
+        return false;
+    QByteArray reply;
+    while (reply.size() < 3 && socket.waitForReadyRead(3000))
+        reply += socket.readAll();
+    return reply == "ack";
+}
+
+// Start-to-exit of later starts while a primary runs, with a private TMPDIR.
+QJsonObject secondInstanceCase(const QString &name)
+{
+    QTemporaryDir tmp;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TMPDIR"), tmp.path());
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), tmp.path());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess primary;
+    primary.setProcessEnvironment(env);
+    primary.start(QStringLiteral(AUX_NVRAM_PATH), QStringList());
+    const QString socketPath =
+            tmp.filePath(QStringLiteral("qtsingleapp-KalvoA-3578-") + QString::number(::getuid(), 16));
+    if (!primary.waitForStarted(5000)
+        || !QTest::qWaitFor([&] { return QFile::exists(socketPath) && answers(socketPath); }, 10000))
+        return { { "case", name }, { "error", "primary did not come up" } };
+
+    QList<double> times;
+    bool allZero = true;
+    for (int i = 0; i < 20; ++i) {
+        QProcess second;
+        second.setProcessEnvironment(env);
+        QElapsedTimer clock;
+        clock.start();
+        second.start(QStringLiteral(AUX_NVRAM_PATH), QStringList());
+        second.waitForFinished(10000);
+        times << double(clock.nsecsElapsed()) / 1e6;
+        allZero = allZero && second.exitStatus() == QProcess::NormalExit && second.exitCode() == 0;
+    }
+    primary.kill();
+    primary.waitForFinished(5000);
+    std::sort(times.begin(), times.end());
+    QJsonObject r;
+    r[QStringLiteral("case")] = name;
+    r[QStringLiteral("median_ms")] = (times[9] + times[10]) / 2;
+    r[QStringLiteral("min_ms")] = times.first();
+    r[QStringLiteral("max_ms")] = times.last();
+    r[QStringLiteral("wall_s")] = r[QStringLiteral("median_ms")].toDouble() / 1000;
+    if (!allZero)
+        r[QStringLiteral("error")] = QStringLiteral("a later start did not exit with 0");
+    return r;
+}
+
+struct Case
+{
+    const char *name;
+    std::function<QJsonObject(const QString &)> run;
+    const char *target;
+    // True when the result meets the target.
+    std::function<bool(const QJsonObject &)> met;
+};
+
+double num(const QJsonObject &r, const char *key)
+{
+    return r.value(QLatin1String(key)).toDouble(-1);
+}
+
+const std::vector<Case> &cases()
+{
+    static const std::vector<Case> all = {
+        { "read-1000-paced", [](const QString &n) { return readCase(n, 1000, "57600"); },
+          "ratio <= 1.03, CPU <= 5 %",
+          [](const QJsonObject &r) { return num(r, "ratio") <= 1.03 && num(r, "cpu_pct") <= 5; } },
+        { "write-1000-paced", [](const QString &n) { return writeCase(n, 1000, "57600"); },
+          "ratio <= 1.03, CPU <= 5 %",
+          [](const QJsonObject &r) { return num(r, "ratio") <= 1.03 && num(r, "cpu_pct") <= 5; } },
+        { "read-10000-instant", [](const QString &n) { return readCase(n, 10000, "0"); },
+          "overhead <= 200 us/exchange, RSS growth <= 1 MiB",
+          [](const QJsonObject &r) {
+              return num(r, "overhead_us_per_exchange") <= 200 && num(r, "rss_growth_kib") <= 1024;
+          } },
+        { "write-10000-instant", [](const QString &n) { return writeCase(n, 10000, "0"); },
+          "overhead <= 200 us/exchange",
+          [](const QJsonObject &r) { return num(r, "overhead_us_per_exchange") <= 200; } },
+        { "read-100-instant", [](const QString &n) { return readCase(n, 100, "0"); },
+          "RSS growth <= 1 MiB",
+          [](const QJsonObject &r) { return num(r, "rss_growth_kib") <= 1024; } },
+        { "idle-10s", idleCase, "CPU <= 1 %",
+          [](const QJsonObject &r) { return num(r, "cpu_pct") <= 1; } },
+        { "silent-wait-2s", silentCase, "CPU <= 2 %",
+          [](const QJsonObject &r) { return num(r, "cpu_pct") <= 2; } },
+        { "second-instance", secondInstanceCase, "median <= 100 ms",
+          [](const QJsonObject &r) { return num(r, "median_ms") <= 100; } },
+    };
+    return all;
+}
+
+QString cell(const QJsonObject &r, const char *key, int decimals, double scale = 1)
+{
+    if (!r.contains(QLatin1String(key)))
+        return QStringLiteral("-");
+    return QString::number(r.value(QLatin1String(key)).toDouble() * scale, 'f', decimals);
+}
+
+int runAll(const QString &outPath, const QStringList &only)
+{
+    QJsonArray results;
+    QStringList rows;
+    rows << QStringLiteral("| case | wall s | line limit s | ratio | CPU s | CPU % | us/exch | raw us/exch | overhead us/exch | peak RSS MiB "
+                           "| RSS growth KiB | target | met |")
+         << QStringLiteral("|---|---|---|---|---|---|---|---|---|---|---|---|---|");
+    bool allMet = true;
+    for (const Case &c : cases()) {
+        if (!only.isEmpty() && !only.contains(QLatin1String(c.name)))
+            continue;
+        std::fprintf(stderr, "aux-bench: %s ...\n", c.name);
+        // Each case in a fresh process: peak RSS and CPU time are its own.
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(), { QStringLiteral("case"), QLatin1String(c.name) });
+        child.waitForFinished(600000);
+        QJsonObject r;
+        for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+            if (line.startsWith("RESULT "))
+                r = QJsonDocument::fromJson(line.mid(7)).object();
+        }
+        if (r.isEmpty())
+            r = { { "case", QLatin1String(c.name) }, { "error", "no result" } };
+        const bool met = !r.contains(QStringLiteral("error")) && c.met(r);
+        allMet = allMet && met;
+        r[QStringLiteral("target")] = QLatin1String(c.target);
+        r[QStringLiteral("met")] = met;
+        results.append(r);
+        QString wall = cell(r, "wall_s", 3);
+        if (r.contains(QStringLiteral("median_ms")))
+            wall = QStringLiteral("%1 ms median (%2..%3)")
+                           .arg(cell(r, "median_ms", 1), cell(r, "min_ms", 1), cell(r, "max_ms", 1));
+        rows << QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 | %10 | %11 | %12 | %13 |")
+                        .arg(QLatin1String(c.name), wall, cell(r, "line_limit_s", 3), cell(r, "ratio", 4),
+                             cell(r, "cpu_s", 3), cell(r, "cpu_pct", 2), cell(r, "us_per_exchange", 1),
+                             cell(r, "raw_us_per_exchange", 1), cell(r, "overhead_us_per_exchange", 1))
+                        .arg(cell(r, "peak_rss_kib", 1, 1.0 / 1024), cell(r, "rss_growth_kib", 0))
+                        .arg(QLatin1String(c.target),
+                             met ? QStringLiteral("yes")
+                                 : QStringLiteral("NO") + (r.contains(QStringLiteral("error"))
+                                                                   ? QStringLiteral(" (") + r.value(QStringLiteral("error")).toString() + QLatin1Char(')')
+                                                                   : QString()));
+    }
+    std::printf("%s\n", qPrintable(rows.join(QLatin1Char('\n'))));
+    if (!outPath.isEmpty()) {
+        QDir().mkpath(QFileInfo(outPath).absolutePath());
+        QFile out(outPath);
+        if (out.open(QIODevice::WriteOnly))
+            out.write(QJsonDocument(QJsonObject{ { "results", results } }).toJson());
+    }
+    return allMet ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (args.size() == 2 && args[0] == QLatin1String("case")) {
+        for (const Case &c : cases()) {
+            if (args[1] == QLatin1String(c.name)) {
+                const QJsonObject r = c.run(args[1]);
+                std::printf("RESULT %s\n", QJsonDocument(r).toJson(QJsonDocument::Compact).constData());
+                return 0;
+            }
+        }
+        std::fprintf(stderr, "aux-bench: no case %s\n", qPrintable(args[1]));
+        return 2;
+    }
+    QString outPath;
+    QStringList only;
+    for (int i = 0; i + 1 < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--out"))
+            outPath = args[i + 1];
+        else if (args[i] == QLatin1String("--only"))
+            only = args[i + 1].split(QLatin1Char(','));
+    }
+    return runAll(outPath, only);
+}
