@@ -1,12 +1,11 @@
 // A board that hangs up: the read failure is reported once per run and every
 // later exchange is silenced, without burning the CPU.
 
-#include "boardlinkfixture.h"
 #include "modalanswerer.h"
+#include "transferfixture.h"
 #include "serialtransport.h"
 
 #include <QElapsedTimer>
-#include <sys/resource.h>
 
 class TestReadError : public QObject
 {
@@ -15,14 +14,6 @@ class TestReadError : public QObject
 private slots:
     void hungUpPortReportedOnceThenLatched();
 };
-
-static double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
-            + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 static int exchange(MainWindow &window, const QString &command)
 {

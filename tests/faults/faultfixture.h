@@ -1,62 +1,9 @@
 #ifndef FAULTFIXTURE_H
 #define FAULTFIXTURE_H
 
-#include "boardlinkfixture.h"
-#include "modalanswerer.h"
-#include "nvramfile.h"
-
-#include <QDir>
-#include <QFile>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QTemporaryDir>
-
-#include <sys/resource.h>
+#include "transferfixture.h"
 
 namespace Faults {
-
-inline double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-inline QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// Logged frames that belong to a transfer, with the time each arrived.
-inline QList<BoardSimProcess::LogEntry> transferEntries(const BoardSimProcess &sim)
-{
-    QList<BoardSimProcess::LogEntry> entries;
-    for (const BoardSimProcess::LogEntry &entry : sim.log()) {
-        if (entry.frame != "$A9%" && entry.frame != "$C0%")
-            entries << entry;
-    }
-    return entries;
-}
-
-// Answers the file chooser with the given path.
-inline ModalAnswerer::DialogHandler choose(const QString &path)
-{
-    return [path](QDialog *dialog) {
-        auto *chooser = qobject_cast<QFileDialog *>(dialog);
-        if (!chooser)
-            return;
-        chooser->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
-        static_cast<QDialog *>(chooser)->accept();
-    };
-}
 
 // What a transfer against a misbehaving board looked like from outside.
 struct TransferRun
@@ -158,7 +105,7 @@ public:
     // Chooses the file first, then connects and sends it at once.
     TransferRun write(const QString &path)
     {
-        ModalAnswerer answerer(choose(path));
+        ModalAnswerer answerer(chooseFile(path));
         TransferRun run;
         WindowDriver::button(*link.window, "btnToAuxPCB")->setEnabled(true);
         WindowDriver::click(*link.window, "btnToAuxPCB");
@@ -176,30 +123,7 @@ public:
     BoardLink link;
 };
 
-// Dump files under names unique to this process, removed at the end.
-class Dumps
-{
-public:
-    bool ready() { return QDir().mkpath(sNvramDir) && QFileInfo(sNvramDir).isWritable(); }
-    QString newName()
-    {
-        const QString name = QStringLiteral("tst-faults-%1-%2")
-                                     .arg(QCoreApplication::applicationPid())
-                                     .arg(++m_count);
-        m_paths << pathOf(name);
-        return name;
-    }
-    static QString pathOf(const QString &name) { return sNvramDir + name + sNvramExt; }
-    ~Dumps()
-    {
-        for (const QString &path : std::as_const(m_paths))
-            QFile::remove(path);
-    }
-
-private:
-    int m_count = 0;
-    QStringList m_paths;
-};
+using Dumps = DumpFiles;
 
 } // namespace Faults
 

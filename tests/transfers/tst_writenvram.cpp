@@ -5,7 +5,6 @@
 #include "styles.h"
 #include "transferfixture.h"
 
-#include <QFileDialog>
 #include <QLineEdit>
 
 using namespace WindowDriver;
@@ -27,23 +26,6 @@ private:
     QString scratchFile(const QString &name, const QByteArray &bytes);
     QTemporaryDir m_scratch;
 };
-
-// Answers the file chooser with a path, or cancels it for an empty one.
-static ModalAnswerer::DialogHandler choose(const QString &path)
-{
-    return [path](QDialog *dialog) {
-        auto *chooser = qobject_cast<QFileDialog *>(dialog);
-        if (!chooser)
-            return;
-        if (path.isEmpty()) {
-            chooser->reject();
-            return;
-        }
-        // Typed into the name field, as a user would; QFileDialog checks it.
-        chooser->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
-        static_cast<QDialog *>(chooser)->accept();
-    };
-}
 
 void TestWriteNvram::initTestCase()
 {
@@ -108,7 +90,7 @@ void TestWriteNvram::sendsEveryPageLine()
     QVERIFY(link.connectAndGreet());
     const QString path = scratchFile(QStringLiteral("upload.nvr"), file);
 
-    ModalAnswerer answerer(choose(path));
+    ModalAnswerer answerer(chooseFile(path));
     click(*link.window, "btnToAuxPCB");
     QCOMPARE(edit(*link.window, "editToAuxPCB")->text(), QStringLiteral("upload"));
     QPushButton *send = button(*link.window, "btnSendParams");
@@ -140,7 +122,7 @@ void TestWriteNvram::chosenNameShown()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     button(window, "btnToAuxPCB")->setEnabled(true); // as after a greeting
-    ModalAnswerer answerer(choose(scratchFile(fileName, "Page Number | Value | Description\n")));
+    ModalAnswerer answerer(chooseFile(scratchFile(fileName, "Page Number | Value | Description\n")));
     click(window, "btnToAuxPCB");
     QCOMPARE(edit(window, "editToAuxPCB")->text(), shown);
     QVERIFY(button(window, "btnSendParams")->isVisible());
@@ -151,7 +133,7 @@ void TestWriteNvram::cancelledChooserSendsNothing()
     BoardLink link;
     QVERIFY(link.start({ "--baud", "0" }));
     QVERIFY(link.connectAndGreet());
-    ModalAnswerer answerer(choose(QString()));
+    ModalAnswerer answerer(chooseFile(QString()));
     click(*link.window, "btnToAuxPCB");
     QCOMPARE(edit(*link.window, "editToAuxPCB")->text(), QString());
     QPushButton *send = button(*link.window, "btnSendParams");
@@ -187,7 +169,7 @@ void TestWriteNvram::roundTripGivesBoardItsOwnBytes()
     BoardLink target;
     QVERIFY(target.start({ "--baud", "0", "--pages", "1", "--save", saved }));
     QVERIFY(target.connectAndGreet());
-    ModalAnswerer answerer(choose(DumpFiles::pathOf(name)));
+    ModalAnswerer answerer(chooseFile(DumpFiles::pathOf(name)));
     click(*target.window, "btnToAuxPCB");
     click(*target.window, "btnSendParams");
     QCOMPARE(transferFrames(target.sim).size(), 2 * 300 + 1);

@@ -2,12 +2,17 @@
 #define TRANSFERFIXTURE_H
 
 #include "boardlinkfixture.h"
+#include "modalanswerer.h"
 #include "nvramfile.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#include <sys/resource.h>
 
 // Dump files in the tool's own NVRAM directory under names unique to this
 // test process, removed again at the end.
@@ -51,14 +56,23 @@ inline bool writeAll(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-// The frames of a transfer: everything but the greeting, farewell and keep-alive.
+// Logged frames that belong to a transfer, with the time each arrived:
+// everything but the greeting, farewell and keep-alive.
+inline QList<BoardSimProcess::LogEntry> transferEntries(const BoardSimProcess &sim)
+{
+    QList<BoardSimProcess::LogEntry> entries;
+    for (const BoardSimProcess::LogEntry &entry : sim.log()) {
+        if (entry.frame != "$A9%" && entry.frame != "$C0%")
+            entries << entry;
+    }
+    return entries;
+}
+
 inline QList<QByteArray> transferFrames(const BoardSimProcess &sim)
 {
     QList<QByteArray> frames;
-    for (const QByteArray &frame : sim.frames()) {
-        if (frame != "$A9%" && frame != "$C0%")
-            frames << frame;
-    }
+    for (const BoardSimProcess::LogEntry &entry : transferEntries(sim))
+        frames << entry.frame;
     return frames;
 }
 
@@ -71,6 +85,32 @@ inline bool pollingTimerRunning(MainWindow &window)
             return true;
     }
     return false;
+}
+
+// CPU time of this process so far, in seconds: a busy-waiting transfer shows here.
+inline double cpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Answers the file chooser by typing the path into its name field, as a user
+// would, or cancels it for an empty path.
+inline ModalAnswerer::DialogHandler chooseFile(const QString &path)
+{
+    return [path](QDialog *dialog) {
+        auto *chooser = qobject_cast<QFileDialog *>(dialog);
+        if (!chooser)
+            return;
+        if (path.isEmpty()) {
+            chooser->reject();
+            return;
+        }
+        chooser->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
+        static_cast<QDialog *>(chooser)->accept(); // QFileDialog checks the choice
+    };
 }
 
 #endif // TRANSFERFIXTURE_H
