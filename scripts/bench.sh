@@ -7,6 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dir=${AUX_NVRAM_BENCH_BUILD_DIR:-build-bench}
 scripts/setup.sh
-cmake -S bench -B "$dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release -DAUX_NVRAM_BUILD_TESTS=OFF \
+    -DAUX_NVRAM_BUILD_BENCH=ON >/dev/null
 cmake --build "$dir" -j"$(nproc)"
-"$dir/aux-bench" --out bench/results/latest.json "$@"
+"$dir/bench/aux-bench" --out bench/results/latest.json "$@"
