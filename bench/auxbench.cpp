@@ -47,7 +47,7 @@ constexpr double kLineBytesPerSecond = 57600.0 / 10.0;
 
 double cpuSeconds()
 {
-    rusage usage{};
+    rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
             + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
@@ -227,7 +227,7 @@ double rawExchangeSeconds(const QStringList &simArgs, const QList<QByteArray> &c
     const int fd = ::open(QFile::encodeName(sim.port()).constData(), O_RDWR | O_NOCTTY);
     if (fd < 0)
         return -1;
-    termios raw{};
+    termios raw {};
     tcgetattr(fd, &raw);
     cfmakeraw(&raw);
     tcsetattr(fd, TCSANOW, &raw);
@@ -239,7 +239,7 @@ double rawExchangeSeconds(const QStringList &simArgs, const QList<QByteArray> &c
             break;
         bool done = false;
         while (!done) {
-            pollfd p{ fd, POLLIN, 0 };
+            pollfd p { fd, POLLIN, 0 };
             if (::poll(&p, 1, 2000) <= 0)
                 break;
             const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -284,7 +284,8 @@ QJsonObject transferResult(const QString &name, const Stopwatch &watch, double w
 QJsonObject readCase(const QString &name, int pages, const QString &baud)
 {
     Bench bench;
-    if (!QDir().mkpath(sNvramDir) || !bench.open({ "--pages", QString::number(pages), "--baud", baud }))
+    if (!QDir().mkpath(sNvramDir)
+        || !bench.open({ "--pages", QString::number(pages), "--baud", baud }))
         return { { "case", name }, { "error", "set-up failed" } };
     const QString dump = dumpName(name);
     bench.startRead(dump);
@@ -303,13 +304,18 @@ QJsonObject readCase(const QString &name, int pages, const QString &baud)
     if (baud == QLatin1String("0")) {
         QList<QByteArray> commands;
         for (int page = 0; page < pagesRead; ++page) {
-            const QByteArray pageText = QByteArray::number(page, 16).toUpper().rightJustified(4, '0');
-            commands << "$A6" + pageText + "%" << "$A7" + pageText + "%";
+            const QByteArray pageText =
+                    QByteArray::number(page, 16).toUpper().rightJustified(4, '0');
+            commands << "$A6" + pageText + "%"
+                     << "$A7" + pageText + "%";
         }
-        addOverhead(r, rawExchangeSeconds({ "--pages", QString::number(pages), "--baud", "0" }, commands));
+        addOverhead(
+                r,
+                rawExchangeSeconds({ "--pages", QString::number(pages), "--baud", "0" }, commands));
     }
     if (pagesRead != pages)
-        r[QStringLiteral("error")] = QStringLiteral("read %1 of %2 pages").arg(pagesRead).arg(pages);
+        r[QStringLiteral("error")] =
+                QStringLiteral("read %1 of %2 pages").arg(pagesRead).arg(pages);
     return r;
 }
 
@@ -320,7 +326,8 @@ QJsonObject writeCase(const QString &name, int pages, const QString &baud)
     const QString upload = scratch.filePath(QStringLiteral("upload.nvr"));
     {
         Bench source;
-        if (!QDir().mkpath(sNvramDir) || !source.open({ "--pages", QString::number(pages), "--baud", "0" }))
+        if (!QDir().mkpath(sNvramDir)
+            || !source.open({ "--pages", QString::number(pages), "--baud", "0" }))
             return { { "case", name }, { "error", "set-up failed" } };
         const QString dump = dumpName(name);
         source.startRead(dump);
@@ -358,7 +365,8 @@ QJsonObject writeCase(const QString &name, int pages, const QString &baud)
         addOverhead(r, rawExchangeSeconds({ "--pages", "1", "--baud", "0" }, commands));
     }
     if (lines != pages)
-        r[QStringLiteral("error")] = QStringLiteral("file has %1 of %2 pages").arg(lines).arg(pages);
+        r[QStringLiteral("error")] =
+                QStringLiteral("file has %1 of %2 pages").arg(lines).arg(pages);
     return r;
 }
 
@@ -427,10 +435,11 @@ QJsonObject secondInstanceCase(const QString &name)
     QProcess primary;
     primary.setProcessEnvironment(env);
     primary.start(QStringLiteral(AUX_NVRAM_PATH), QStringList());
-    const QString socketPath =
-            tmp.filePath(QStringLiteral("qtsingleapp-KalvoA-3578-") + QString::number(::getuid(), 16));
+    const QString socketPath = tmp.filePath(QStringLiteral("qtsingleapp-KalvoA-3578-")
+                                            + QString::number(::getuid(), 16));
     if (!primary.waitForStarted(5000)
-        || !QTest::qWaitFor([&] { return QFile::exists(socketPath) && answers(socketPath); }, 10000))
+        || !QTest::qWaitFor([&] { return QFile::exists(socketPath) && answers(socketPath); },
+                            10000))
         return { { "case", name }, { "error", "primary did not come up" } };
 
     QList<double> times;
@@ -514,7 +523,8 @@ int runAll(const QString &outPath, const QStringList &only)
 {
     QJsonArray results;
     QStringList rows;
-    rows << QStringLiteral("| case | wall s | line limit s | ratio | CPU s | CPU % | us/exch | raw us/exch | overhead us/exch | peak RSS MiB "
+    rows << QStringLiteral("| case | wall s | line limit s | ratio | CPU s | CPU % | us/exch | raw "
+                           "us/exch | overhead us/exch | peak RSS MiB "
                            "| RSS growth KiB | target | met |")
          << QStringLiteral("|---|---|---|---|---|---|---|---|---|---|---|---|---|");
     bool allMet = true;
@@ -525,7 +535,8 @@ int runAll(const QString &outPath, const QStringList &only)
         // Each case in a fresh process: peak RSS and CPU time are its own.
         QProcess child;
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(), { QStringLiteral("case"), QLatin1String(c.name) });
+        child.start(QCoreApplication::applicationFilePath(),
+                    { QStringLiteral("case"), QLatin1String(c.name) });
         child.waitForFinished(600000);
         QJsonObject r;
         for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
@@ -542,24 +553,31 @@ int runAll(const QString &outPath, const QStringList &only)
         QString wall = cell(r, "wall_s", 3);
         if (r.contains(QStringLiteral("median_ms")))
             wall = QStringLiteral("%1 ms median (%2..%3)")
-                           .arg(cell(r, "median_ms", 1), cell(r, "min_ms", 1), cell(r, "max_ms", 1));
-        rows << QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 | %10 | %11 | %12 | %13 |")
-                        .arg(QLatin1String(c.name), wall, cell(r, "line_limit_s", 3), cell(r, "ratio", 4),
-                             cell(r, "cpu_s", 3), cell(r, "cpu_pct", 2), cell(r, "us_per_exchange", 1),
-                             cell(r, "raw_us_per_exchange", 1), cell(r, "overhead_us_per_exchange", 1))
+                           .arg(cell(r, "median_ms", 1), cell(r, "min_ms", 1),
+                                cell(r, "max_ms", 1));
+        rows << QStringLiteral(
+                        "| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 | %10 | %11 | %12 | %13 |")
+                        .arg(QLatin1String(c.name), wall, cell(r, "line_limit_s", 3),
+                             cell(r, "ratio", 4), cell(r, "cpu_s", 3), cell(r, "cpu_pct", 2),
+                             cell(r, "us_per_exchange", 1), cell(r, "raw_us_per_exchange", 1),
+                             cell(r, "overhead_us_per_exchange", 1))
                         .arg(cell(r, "peak_rss_kib", 1, 1.0 / 1024), cell(r, "rss_growth_kib", 0))
                         .arg(QLatin1String(c.target),
                              met ? QStringLiteral("yes")
-                                 : QStringLiteral("NO") + (r.contains(QStringLiteral("error"))
-                                                                   ? QStringLiteral(" (") + r.value(QStringLiteral("error")).toString() + QLatin1Char(')')
-                                                                   : QString()));
+                                 : QStringLiteral("NO")
+                                             + (r.contains(QStringLiteral("error"))
+                                                        ? QStringLiteral(" (")
+                                                                + r.value(QStringLiteral("error"))
+                                                                          .toString()
+                                                                + QLatin1Char(')')
+                                                        : QString()));
     }
     std::printf("%s\n", qPrintable(rows.join(QLatin1Char('\n'))));
     if (!outPath.isEmpty()) {
         QDir().mkpath(QFileInfo(outPath).absolutePath());
         QFile out(outPath);
         if (out.open(QIODevice::WriteOnly))
-            out.write(QJsonDocument(QJsonObject{ { "results", results } }).toJson());
+            out.write(QJsonDocument(QJsonObject { { "results", results } }).toJson());
     }
     return allMet ? 0 : 1;
 }
@@ -575,7 +593,8 @@ int main(int argc, char **argv)
         for (const Case &c : cases()) {
             if (args[1] == QLatin1String(c.name)) {
                 const QJsonObject r = c.run(args[1]);
-                std::printf("RESULT %s\n", QJsonDocument(r).toJson(QJsonDocument::Compact).constData());
+                std::printf("RESULT %s\n",
+                            QJsonDocument(r).toJson(QJsonDocument::Compact).constData());
                 return 0;
             }
         }

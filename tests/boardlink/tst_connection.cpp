@@ -77,8 +77,7 @@ void TestConnection::greetingThenKeepAliveCadence()
     QVERIFY(button(*link.window, "btnToAuxPCB")->isEnabled());
 
     const QList<BoardSimProcess::LogEntry> log = link.sim.log();
-    QCOMPARE(framesOf(log).mid(0, 4),
-             (QList<QByteArray>{ "$A9%", "$C0%", "$C0%", "$C0%" }));
+    QCOMPARE(framesOf(log).mid(0, 4), (QList<QByteArray> { "$A9%", "$C0%", "$C0%", "$C0%" }));
     verifyAt(log.at(0), clickedAt, 750);
     verifyAt(log.at(1), clickedAt, 2250);
     verifyAt(log.at(2), clickedAt, 3750);
@@ -89,7 +88,7 @@ void TestConnection::greetingThenKeepAliveCadence()
     const int before = link.sim.frames().size();
     click(*link.window, "btnConnectPort");
     QTRY_VERIFY_WITH_TIMEOUT(iConnectionState == 0, 2000);
-    QCOMPARE(link.sim.frames().mid(before), QList<QByteArray>{ "$A9%" });
+    QCOMPARE(link.sim.frames().mid(before), QList<QByteArray> { "$A9%" });
     verifyNotConnectedLook(*link.window);
 }
 
@@ -103,7 +102,7 @@ void TestConnection::phaseCarriesIntoNextConnection()
     const double clickedAt = link.connect();
     QTRY_VERIFY_WITH_TIMEOUT(link.sim.frames().size() >= 2, 3000);
     const QList<BoardSimProcess::LogEntry> log = link.sim.log();
-    QCOMPARE(framesOf(log).mid(0, 2), (QList<QByteArray>{ "$A9%", "$C0%" }));
+    QCOMPARE(framesOf(log).mid(0, 2), (QList<QByteArray> { "$A9%", "$C0%" }));
     verifyAt(log.at(0), clickedAt, 750);
     verifyAt(log.at(1), clickedAt, 1500);
 }
@@ -116,7 +115,7 @@ void TestConnection::twoClicksWithinOneInterval()
     click(*link.window, "btnConnectPort");
     QTRY_VERIFY_WITH_TIMEOUT(!link.sim.frames().isEmpty(), 2000);
     QTRY_VERIFY_WITH_TIMEOUT(iConnectionState == 0, 2000);
-    QCOMPARE(link.sim.frames(), QList<QByteArray>{ "$A9%" });
+    QCOMPARE(link.sim.frames(), QList<QByteArray> { "$A9%" });
     verifyNotConnectedLook(*link.window);
 }
 
@@ -174,8 +173,9 @@ void TestConnection::unopenablePort()
     QVERIFY(choosePort(window, missing));
     click(window, "btnConnectPort");
     QCOMPARE(answerer.messages(),
-             QStringList{ QStringLiteral("VYK NVRAM|Can't open aux-nvram-no-such-port, error code 1 "
-                                         "No such file or directory") });
+             QStringList {
+                     QStringLiteral("VYK NVRAM|Can't open aux-nvram-no-such-port, error code 1 "
+                                    "No such file or directory") });
     verifyNotConnectedLook(window);
     QVERIFY(button(window, "btnConnectPort")->isVisible());
 }

@@ -26,8 +26,8 @@ void TestReadError::hungUpPortReportedOnceThenLatched()
     ModalAnswerer answerer;
     {
         BoardLink link;
-        QVERIFY(link.start({ QStringLiteral("--baud"), QStringLiteral("0"), QStringLiteral("--fault"),
-                             QStringLiteral("hangup-after=1") }));
+        QVERIFY(link.start({ QStringLiteral("--baud"), QStringLiteral("0"),
+                             QStringLiteral("--fault"), QStringLiteral("hangup-after=1") }));
         link.connect();
         QCOMPARE(exchange(*link.window, QStringLiteral("$A9%")), 5);
         QVERIFY(link.sim.waitForFinished(5000));
@@ -39,7 +39,7 @@ void TestReadError::hungUpPortReportedOnceThenLatched()
         const qint64 elapsed = clock.elapsed();
         const double cpuUsed = cpuSeconds() - cpuBefore;
         QCOMPARE(answerer.messages(),
-                 QStringList{ QStringLiteral("VYK NVRAM|Error: Read timeout on command $C0%") });
+                 QStringList { QStringLiteral("VYK NVRAM|Error: Read timeout on command $C0%") });
         QVERIFY(bReadError);
         QVERIFY2(elapsed < 2600, qPrintable(QString::number(elapsed)));
         QVERIFY2(cpuUsed < 0.25, qPrintable(QString::number(cpuUsed)));

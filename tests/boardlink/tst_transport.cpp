@@ -58,10 +58,11 @@ void TestTransport::replies_data()
     QTest::newRow("NUL dropped") << hexCommand(QByteArray("a\0b\0\0#", 6)) << 3 << "ab#";
     QTest::newRow("Latin-1 bytes") << hexCommand("\xE9\xFF\x80#") << 4
                                    << QString(QChar(0xE9)) + QChar(0xFF) + QChar(0x80) + '#';
-    QTest::newRow("201 without terminator")
-            << "$A70001%" << 201 << "A70001=" + QString(194, 'x');
-    QTest::newRow("terminator as 201st") << "$A70002%" << 201 << "A70002=" + QString(193, 'y') + '#';
-    QTest::newRow("terminator as 200th") << "$A70003%" << 200 << "A70003=" + QString(192, 'y') + '#';
+    QTest::newRow("201 without terminator") << "$A70001%" << 201 << "A70001=" + QString(194, 'x');
+    QTest::newRow("terminator as 201st")
+            << "$A70002%" << 201 << "A70002=" + QString(193, 'y') + '#';
+    QTest::newRow("terminator as 200th")
+            << "$A70003%" << 200 << "A70003=" + QString(192, 'y') + '#';
 }
 
 void TestTransport::replies()

@@ -53,17 +53,17 @@ private slots:
     void commandLine()
     {
         QProcess help;
-        help.start(BoardSimProcess::programPath(), {"--help"});
+        help.start(BoardSimProcess::programPath(), { "--help" });
         QVERIFY(help.waitForFinished(5000));
         QCOMPARE(help.exitCode(), 0);
         const QByteArray out = help.readAllStandardOutput();
-        for (const char *option : {"--pages", "--load", "--save", "--log", "--baud",
-                                   "--turnaround", "--fault", "--help"})
+        for (const char *option : { "--pages", "--load", "--save", "--log", "--baud",
+                                    "--turnaround", "--fault", "--help" })
             QVERIFY2(out.contains(option), option);
 
         // A failure names its cause and prints no port, so nobody waits for one.
         QProcess wrong;
-        wrong.start(BoardSimProcess::programPath(), {"--speed", "3"});
+        wrong.start(BoardSimProcess::programPath(), { "--speed", "3" });
         QVERIFY(wrong.waitForFinished(5000));
         QCOMPARE(wrong.exitCode(), 2);
         QCOMPARE(wrong.readAllStandardOutput(), QByteArray());
@@ -77,25 +77,27 @@ private slots:
         QTest::addColumn<QByteArray>("saved"); // the --save file afterwards; empty: none
 
         QTest::newRow("hello, keep-alive")
-                << ByteList{"$A9%", "$C0%"} << ByteList{"A9OK#", "C0OK#"} << QByteArray();
+                << ByteList { "$A9%", "$C0%" } << ByteList { "A9OK#", "C0OK#" } << QByteArray();
         QTest::newRow("value, Latin-1 description")
-                << ByteList{"$A60000%", "$A70001%"}
-                << ByteList{"A60000=2#", "A70001=Temp\xE9rature#"} << QByteArray();
-        QTest::newRow("unknown page refused") << ByteList{"$A60002%", "$A70002%"}
-                                              << ByteList{"A60002=#", "A70002=#"} << QByteArray();
+                << ByteList { "$A60000%", "$A70001%" }
+                << ByteList { "A60000=2#", "A70001=Temp\xE9rature#" } << QByteArray();
+        QTest::newRow("unknown page refused")
+                << ByteList { "$A60002%", "$A70002%" } << ByteList { "A60002=#", "A70002=#" }
+                << QByteArray();
         QTest::newRow("write, read back, save")
-                << ByteList{"$A40001new value%", "$A50000caf\xE9 \xB0%", "$A60001%", "$A70000%",
-                            "$A8%"}
-                << ByteList{"A4OK#", "A5OK#", "A60001=new value#", "A70000=caf\xE9 \xB0#", "A8OK#"}
+                << ByteList { "$A40001new value%", "$A50000caf\xE9 \xB0%", "$A60001%", "$A70000%",
+                              "$A8%" }
+                << ByteList { "A4OK#", "A5OK#", "A60001=new value#", "A70000=caf\xE9 \xB0#",
+                              "A8OK#" }
                 << QByteArray("Page Number | Value | Description\n0000 | 2 | caf\xC3\xA9 \xC2\xB0\n"
                               "0001 | new value | Temp\xC3\xA9rature\n");
         QTest::newRow("raw bytes, repeated")
-                << ByteList{"$T00041FF00e9%", "$T041*200,23%"}
-                << ByteList{QByteArray("\0A\xFF\0\xE9", 5), QByteArray(200, 'A') + '#'}
+                << ByteList { "$T00041FF00e9%", "$T041*200,23%" }
+                << ByteList { QByteArray("\0A\xFF\0\xE9", 5), QByteArray(200, 'A') + '#' }
                 << QByteArray();
         // The log keeps the cut frame, marked, with the newline and backslash in it.
         QTest::newRow("frame cut by new frame")
-                << ByteList{"$A5000\\1a\nb\xE9$C0%"} << ByteList{"C0OK#"} << QByteArray();
+                << ByteList { "$A5000\\1a\nb\xE9$C0%" } << ByteList { "C0OK#" } << QByteArray();
     }
 
     void exchanges()
@@ -111,8 +113,9 @@ private slots:
         boardFile.close();
         BoardSimProcess board;
         QSerialPort port;
-        QVERIFY(startWithPort(board, port,
-                              {"--baud", "0", "--load", boardFile.fileName(), "--save", saveFile}));
+        QVERIFY(startWithPort(
+                board, port,
+                { "--baud", "0", "--load", boardFile.fileName(), "--save", saveFile }));
         const double start = BoardSimProcess::nowMs();
         for (qsizetype i = 0; i < commands.size(); ++i)
             QCOMPARE(exchange(port, commands.at(i), replies.at(i).size()), replies.at(i));
@@ -134,15 +137,15 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("replySize"); // of a $T0 reply of repeated bytes
-        QTest::addColumn<double>("minMs"); // command and reply on the line, plus turnaround
+        QTest::addColumn<double>("minMs");  // command and reply on the line, plus turnaround
         QTest::addColumn<double>("maxMs");
 
         // 12 command bytes and 100 reply bytes at 57600 baud: 2.1 + 17.2 ms.
-        QTest::newRow("57600 baud") << QStringList{"--baud", "57600"} << 100 << 19.0 << 300.0;
+        QTest::newRow("57600 baud") << QStringList { "--baud", "57600" } << 100 << 19.0 << 300.0;
         // Ten times the bytes, which would take 174 ms at 57600 baud.
-        QTest::newRow("instant") << QStringList{"--baud", "0"} << 1000 << 0.0 << 60.0;
+        QTest::newRow("instant") << QStringList { "--baud", "0" } << 1000 << 0.0 << 60.0;
         QTest::newRow("turnaround")
-                << QStringList{"--baud", "0", "--turnaround", "150"} << 5 << 150.0 << 400.0;
+                << QStringList { "--baud", "0", "--turnaround", "150" } << 5 << 150.0 << 400.0;
     }
 
     void pacing()
@@ -166,7 +169,7 @@ private slots:
     {
         BoardSimProcess board;
         QSerialPort port;
-        QVERIFY(startWithPort(board, port, {"--baud", "9600"}));
+        QVERIFY(startWithPort(board, port, { "--baud", "9600" }));
         // Clock ticks of CPU time so far: utime and stime in /proc/<pid>/stat
         // are the 12th and 13th fields after the parenthesised command name.
         const auto cpuTicks = [&board] {
@@ -190,19 +193,20 @@ private slots:
         QTest::addColumn<QString>("replyPattern"); // over everything received, as Latin-1
         QTest::addColumn<bool>("hangsUp");
 
-        QTest::newRow("silent") << "silent" << ByteList{"$A9%", "$A60000%"} << "^$" << false;
-        QTest::newRow("silent after two") << "silent-after=2" << ByteList{"$A9%", "$C0%", "$A9%"}
+        QTest::newRow("silent") << "silent" << ByteList { "$A9%", "$A60000%" } << "^$" << false;
+        QTest::newRow("silent after two") << "silent-after=2" << ByteList { "$A9%", "$C0%", "$A9%" }
                                           << "^A9OK#C0OK#$" << false;
-        QTest::newRow("garbage") << "garbage" << ByteList{"$A9%"} << "^[^#\\x00]+A9OK#$" << false;
+        QTest::newRow("garbage") << "garbage" << ByteList { "$A9%" } << "^[^#\\x00]+A9OK#$"
+                                 << false;
         QTest::newRow("no terminator")
-                << "no-terminator" << ByteList{"$A60000%"} << "^A60000=15$" << false;
-        QTest::newRow("nul") << "nul" << ByteList{"$A9%"}
+                << "no-terminator" << ByteList { "$A60000%" } << "^A60000=15$" << false;
+        QTest::newRow("nul") << "nul" << ByteList { "$A9%" }
                              << "^(?=.*\\x00)A\\x00*9\\x00*O\\x00*K\\x00*#$" << false;
         QTest::newRow("first char only")
-                << "first-char-only" << ByteList{"$A60000%"} << "^A$" << false;
+                << "first-char-only" << ByteList { "$A60000%" } << "^A$" << false;
         // The last reply reaches the tool before the line goes down.
         QTest::newRow("hangup after two")
-                << "hangup-after=2" << ByteList{"$A9%", "$C0%"} << "^A9OK#C0OK#$" << true;
+                << "hangup-after=2" << ByteList { "$A9%", "$C0%" } << "^A9OK#C0OK#$" << true;
     }
 
     void faults()
@@ -214,7 +218,7 @@ private slots:
 
         BoardSimProcess board;
         QSerialPort port;
-        QVERIFY(startWithPort(board, port, {"--baud", "0", "--fault", fault}));
+        QVERIFY(startWithPort(board, port, { "--baud", "0", "--fault", fault }));
         QByteArray received;
         for (qsizetype i = 0; i < commands.size(); ++i) {
             if (i > 0) { // each command on a new opening: the board outlives a closed port
@@ -228,7 +232,8 @@ private slots:
         }
         const QString text = QString::fromLatin1(received);
         QVERIFY2(QRegularExpression(replyPattern, QRegularExpression::DotMatchesEverythingOption)
-                         .match(text).hasMatch(),
+                         .match(text)
+                         .hasMatch(),
                  qPrintable(text.toLatin1().toHex(' ')));
         QCOMPARE(board.frames(), commands);
         QCOMPARE(board.waitForFinished(hangsUp ? 3000 : 0), hangsUp);

@@ -94,7 +94,8 @@ public:
         dialog->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(name);
         const double cpuBefore = cpuSeconds();
         run.startMs = BoardSimProcess::nowMs();
-        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("btnOK")), Qt::LeftButton);
+        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("btnOK")),
+                          Qt::LeftButton);
         run.endMs = BoardSimProcess::nowMs();
         run.cpuSeconds = cpuSeconds() - cpuBefore;
         run.frames = transferEntries(link.sim);

@@ -64,25 +64,27 @@ void TestFaultTransfers::readThroughFault_data()
     QTest::addColumn<Bounds>("bounds"); // 2-s waits from each frame to the next
     QTest::addColumn<QByteArray>("dump");
 
-    const Frames page0{ "$A60000%", "$A70000%" };
-    const Frames allPages{ "$A60000%", "$A70000%", "$A60001%", "$A70001%", "$A60002%", "$A70002%" };
+    const Frames page0 { "$A60000%", "$A70000%" };
+    const Frames allPages {
+        "$A60000%", "$A70000%", "$A60001%", "$A70001%", "$A60002%", "$A70002%"
+    };
     const QByteArray allLines("0000 | 2 | zero\n0001 | 11 | one\n0002 | 22 | two\n");
 
     // Both exchanges wait out the watchdog; empty replies end the transfer.
-    QTest::newRow("silent") << "silent" << page0 << Bounds{ 1, 1 } << sHeader;
+    QTest::newRow("silent") << "silent" << page0 << Bounds { 1, 1 } << sHeader;
     // Page 0 and the value of page 1 answered, its description never.
     QTest::newRow("silent-after=3")
-            << "silent-after=3" << Frames{ "$A60000%", "$A70000%", "$A60001%", "$A70001%" }
-            << Bounds{ 0, 0, 0, 1 } << sHeader + "0000 | 2 | zero\n";
+            << "silent-after=3" << Frames { "$A60000%", "$A70000%", "$A60001%", "$A70001%" }
+            << Bounds { 0, 0, 0, 1 } << sHeader + "0000 | 2 | zero\n";
     // Three stray bytes shift the seven dropped characters: page 0's value
     // is no number any more, so page 0 is the last page.
-    QTest::newRow("garbage") << "garbage" << page0 << Bounds{ 0, 0 }
+    QTest::newRow("garbage") << "garbage" << page0 << Bounds { 0, 0 }
                              << sHeader + "0000 | 00=2 | 00=zero\n";
     // Without '#' a reply ends after the character gap; the value reply is
     // then as long as its command and not accepted.
-    QTest::newRow("no-terminator") << "no-terminator" << page0 << Bounds{ 1, 1 } << sHeader;
-    QTest::newRow("nul") << "nul" << allPages << Bounds{ 0, 0, 0, 0, 0, 0 } << sHeader + allLines;
-    QTest::newRow("first-char-only") << "first-char-only" << page0 << Bounds{ 1, 1 } << sHeader;
+    QTest::newRow("no-terminator") << "no-terminator" << page0 << Bounds { 1, 1 } << sHeader;
+    QTest::newRow("nul") << "nul" << allPages << Bounds { 0, 0, 0, 0, 0, 0 } << sHeader + allLines;
+    QTest::newRow("first-char-only") << "first-char-only" << page0 << Bounds { 1, 1 } << sHeader;
 }
 
 void TestFaultTransfers::readThroughFault()
@@ -110,12 +112,12 @@ void TestFaultTransfers::writeThroughFault_data()
 
     // The board takes every command whatever it answers, so the frames are
     // the same for every fault; only the time spent on each differs.
-    QTest::newRow("silent") << "silent" << Bounds{ 1, 1, 1 };
-    QTest::newRow("silent-after=1") << "silent-after=1" << Bounds{ 0, 1, 1 };
-    QTest::newRow("garbage") << "garbage" << Bounds{ 0, 0, 0 };
-    QTest::newRow("no-terminator") << "no-terminator" << Bounds{ 1, 1, 1 };
-    QTest::newRow("nul") << "nul" << Bounds{ 0, 0, 0 };
-    QTest::newRow("first-char-only") << "first-char-only" << Bounds{ 1, 1, 1 };
+    QTest::newRow("silent") << "silent" << Bounds { 1, 1, 1 };
+    QTest::newRow("silent-after=1") << "silent-after=1" << Bounds { 0, 1, 1 };
+    QTest::newRow("garbage") << "garbage" << Bounds { 0, 0, 0 };
+    QTest::newRow("no-terminator") << "no-terminator" << Bounds { 1, 1, 1 };
+    QTest::newRow("nul") << "nul" << Bounds { 0, 0, 0 };
+    QTest::newRow("first-char-only") << "first-char-only" << Bounds { 1, 1, 1 };
 }
 
 void TestFaultTransfers::writeThroughFault()
@@ -124,13 +126,14 @@ void TestFaultTransfers::writeThroughFault()
     QFETCH(Bounds, bounds);
 
     const QString upload = m_scratch.filePath(QStringLiteral("upload.nvr"));
-    const QString saved = m_scratch.filePath(QStringLiteral("saved-%1.nvr").arg(QTest::currentDataTag()));
+    const QString saved =
+            m_scratch.filePath(QStringLiteral("saved-%1.nvr").arg(QTest::currentDataTag()));
     QVERIFY(writeAll(upload, sHeader + "0000 | 5 | a\n"));
 
     FaultyBoard board;
     QVERIFY(board.start({ "--baud", "0", "--pages", "2", "--save", saved, "--fault", fault }));
     const TransferRun run = board.write(upload);
-    checkRun(run, Frames{ "$A400005%", "$A50000a%", "$A8%" }, bounds);
+    checkRun(run, Frames { "$A400005%", "$A50000a%", "$A8%" }, bounds);
     if (QTest::currentTestFailed())
         return;
     // The board stored the page and saved on "$A8%" whatever it answered.

@@ -32,8 +32,8 @@ void TestHangup::transferThroughHangup()
     QVERIFY(board.start({ "--baud", "0", "--load", boardFile, "--fault", "hangup-after=3" }));
     const QString name = dumps.newName();
     const TransferRun run = board.read(name);
-    const QList<QByteArray> frames{ "$A60000%", "$A70000%", "$A60001%" };
-    const QList<int> bounds{ 0, 0, 1 };
+    const QList<QByteArray> frames { "$A60000%", "$A70000%", "$A60001%" };
+    const QList<int> bounds { 0, 0, 1 };
     const QString failedCommand = QStringLiteral("$A70001%");
 #else
     // "$A4" answered; "$A5" meets the hung-up line (the character gap after
@@ -42,8 +42,8 @@ void TestHangup::transferThroughHangup()
     QVERIFY(writeAll(upload, sHeader + "0000 | 5 | a\n"));
     QVERIFY(board.start({ "--baud", "0", "--fault", "hangup-after=1" }));
     const TransferRun run = board.write(upload);
-    const QList<QByteArray> frames{ "$A400005%" };
-    const QList<int> bounds{ 2 };
+    const QList<QByteArray> frames { "$A400005%" };
+    const QList<int> bounds { 2 };
     const QString failedCommand = QStringLiteral("$A50000a%");
 #endif
 
@@ -55,7 +55,8 @@ void TestHangup::transferThroughHangup()
     QVERIFY2(run.cpuSeconds <= 0.1 * run.wallMs() / 1000 + 0.25,
              qPrintable(QStringLiteral("%1 s CPU in %2 ms").arg(run.cpuSeconds).arg(run.wallMs())));
     QCOMPARE(run.messages,
-             QStringList{ QStringLiteral("VYK NVRAM|Error: Read timeout on command ") + failedCommand });
+             QStringList { QStringLiteral("VYK NVRAM|Error: Read timeout on command ")
+                           + failedCommand });
 #ifndef HANGUP_WRITE
     QCOMPARE(readAll(Dumps::pathOf(name)), sHeader + "0000 | 2 | zero\n");
 #endif

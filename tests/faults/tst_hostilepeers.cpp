@@ -158,12 +158,14 @@ void TestHostilePeers::oversizedAnnouncementRefused()
     QVERIFY(answers(socketPathIn(*m_tmp)));
     QCOMPARE(m_primary->state(), QProcess::Running);
     const qint64 growthKiB = peakRssKiB(m_primary->processId()) - peakBefore;
-    QVERIFY2(growthKiB < 4096, qPrintable(QStringLiteral("peak RSS grew by %1 KiB").arg(growthKiB)));
+    QVERIFY2(growthKiB < 4096,
+             qPrintable(QStringLiteral("peak RSS grew by %1 KiB").arg(growthKiB)));
     QByteArray warnings;
     const bool warned = QTest::qWaitFor(
             [&] {
                 warnings += m_primary->readAllStandardError();
-                return warnings.contains("refused") && warnings.contains(QByteArray::number(announced));
+                return warnings.contains("refused")
+                        && warnings.contains(QByteArray::number(announced));
             },
             5000);
     QVERIFY2(warned, warnings.constData());
@@ -222,7 +224,8 @@ void TestHostilePeers::fiftyClientsAtOnce()
         auto socket = std::make_unique<QLocalSocket>();
         QLocalSocket *s = socket.get();
         const QByteArray message = QByteArray("client ") + QByteArray::number(i);
-        connect(s, &QLocalSocket::connected, s, [s, message] { s->write(lengthPrefix(quint32(message.size())) + message); });
+        connect(s, &QLocalSocket::connected, s,
+                [s, message] { s->write(lengthPrefix(quint32(message.size())) + message); });
         // Each client hangs up as soon as it is answered, as a sender does.
         connect(s, &QLocalSocket::readyRead, s, [s, &acked] {
             if (s->bytesAvailable() >= 3 && s->read(3) == "ack") {
@@ -244,10 +247,10 @@ void TestHostilePeers::fiftyClientsAtOnce()
                 return true;
             },
             30000);
-    QVERIFY2(settled, qPrintable(QStringLiteral("%1 acknowledged, the rest still open").arg(acked)));
+    QVERIFY2(settled,
+             qPrintable(QStringLiteral("%1 acknowledged, the rest still open").arg(acked)));
     // Every client ended: answered, or turned away without being left hanging.
-    QVERIFY2(acked > 0,
-             qPrintable(QStringLiteral("%1 acknowledged").arg(acked)));
+    QVERIFY2(acked > 0, qPrintable(QStringLiteral("%1 acknowledged").arg(acked)));
     qInfo("%d of %d clients acknowledged", acked, iClients);
     QCOMPARE(m_primary->state(), QProcess::Running);
     QVERIFY(answers(path));

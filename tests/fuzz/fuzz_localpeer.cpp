@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
+    sockaddr_un address {};
     address.sun_family = AF_UNIX;
     const QByteArray path = QFile::encodeName(socketPath);
     std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
@@ -88,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             ok = ok && messages == 0;
         } else {
             const size_t sent = qMin<size_t>(announced, size - 4);
-            const QString expected = QString::fromUtf8(reinterpret_cast<const char *>(data) + 4, qsizetype(sent));
+            const QString expected =
+                    QString::fromUtf8(reinterpret_cast<const char *>(data) + 4, qsizetype(sent));
             ok = ok && messages == 1 && lastMessage == expected;
         }
     } else {

@@ -32,7 +32,7 @@ static void answerCommands()
 {
     char buffer[4096];
     for (;;) {
-        pollfd p{ pty.master, POLLIN, 0 };
+        pollfd p { pty.master, POLLIN, 0 };
         if (::poll(&p, 1, -1) <= 0)
             continue;
         const ssize_t n = ::read(pty.master, buffer, sizeof buffer);
@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 // fields, nothing is trimmed, empty fields count.
 static QStringList fieldsOf(const QString &line)
 {
-    QStringList fields{ QString() };
+    QStringList fields { QString() };
     for (qsizetype i = 0; i < line.size();) {
         if (line.mid(i, 3) == QLatin1String(" | ")) {
             fields.append(QString());

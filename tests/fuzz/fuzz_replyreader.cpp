@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (data[i] == '#')
             break;
     }
-    if (expected.length() < SerialTransport::iMaxReplyChars && !expected.endsWith(QLatin1Char('#'))) {
+    if (expected.length() < SerialTransport::iMaxReplyChars
+        && !expected.endsWith(QLatin1Char('#'))) {
         line.append('#');
         expected.append(QLatin1Char('#'));
     }
@@ -50,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             && sReply == expected;
     if (!ok) {
         std::fprintf(stderr, "count %d, reply %s, expected %s\n", count,
-                     sReply.toLatin1().toHex().constData(), expected.toLatin1().toHex().constData());
+                     sReply.toLatin1().toHex().constData(),
+                     expected.toLatin1().toHex().constData());
         std::abort();
     }
     return 0;

@@ -35,7 +35,7 @@ struct PtyWindow
             std::perror("openpty");
             std::abort();
         }
-        termios raw{};
+        termios raw {};
         tcgetattr(slave, &raw);
         cfmakeraw(&raw);
         tcsetattr(slave, TCSANOW, &raw);

@@ -49,7 +49,8 @@ bool BoardSimProcess::start(const QStringList &args, int timeoutMs)
     if (!m_dir.isValid())
         return false;
     QFile::remove(logPathIn(m_dir));
-    m_process.start(programPath(), QStringList(args) << QStringLiteral("--log") << logPathIn(m_dir));
+    m_process.start(programPath(),
+                    QStringList(args) << QStringLiteral("--log") << logPathIn(m_dir));
     QDeadlineTimer deadline(timeoutMs);
     if (!m_process.waitForStarted(timeoutMs))
         return false;
@@ -77,7 +78,7 @@ QList<BoardSimProcess::LogEntry> BoardSimProcess::log() const
     for (const QByteArray &line : lines) {
         const qsizetype space = line.indexOf(' ');
         if (space < 0)
-            continue;  // the empty piece after the last line feed
+            continue; // the empty piece after the last line feed
         LogEntry entry;
         entry.ms = line.left(space).toDouble();
         QByteArray frame = line.mid(space + 1);

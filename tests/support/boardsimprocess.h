@@ -24,10 +24,11 @@
 class BoardSimProcess
 {
 public:
-    struct LogEntry {
-        double ms;          // when the frame's '$' was read
-        QByteArray frame;   // "$...%" as received, Latin-1 bytes unchanged
-        bool incomplete;    // ended by a new '$' (or the size cap), not answered
+    struct LogEntry
+    {
+        double ms;        // when the frame's '$' was read
+        QByteArray frame; // "$...%" as received, Latin-1 bytes unchanged
+        bool incomplete;  // ended by a new '$' (or the size cap), not answered
     };
 
     BoardSimProcess();

@@ -19,14 +19,12 @@
 class DumpFiles
 {
 public:
-    bool ready()
-    {
-        return QDir().mkpath(sNvramDir) && QFileInfo(sNvramDir).isWritable();
-    }
+    bool ready() { return QDir().mkpath(sNvramDir) && QFileInfo(sNvramDir).isWritable(); }
 
     QString newName()
     {
-        const QString name = QStringLiteral("tst-%1-%2").arg(QCoreApplication::applicationPid()).arg(++m_count);
+        const QString name =
+                QStringLiteral("tst-%1-%2").arg(QCoreApplication::applicationPid()).arg(++m_count);
         m_paths << pathOf(name);
         return name;
     }
@@ -90,7 +88,7 @@ inline bool pollingTimerRunning(MainWindow &window)
 // CPU time of this process so far, in seconds: a busy-waiting transfer shows here.
 inline double cpuSeconds()
 {
-    rusage usage{};
+    rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
             + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;

@@ -45,7 +45,12 @@ void TestDialog::firstShowing()
     QCOMPARE(dialog.windowType(), Qt::Window);
     QVERIFY(dialog.testAttribute(Qt::WA_StyledBackground));
 
-    const struct { const char *name; QRect geometry; QString text; } widgets[] = {
+    const struct
+    {
+        const char *name;
+        QRect geometry;
+        QString text;
+    } widgets[] = {
         { "lineEditFileName", QRect(20, 130, 351, 25), QStringLiteral("AuxParams") },
         { "label", QRect(30, 30, 111, 17), QStringLiteral("No extension") },
         { "btnOK", QRect(270, 30, 89, 25), QStringLiteral("OK") },

@@ -45,18 +45,19 @@ void TestNvramFile::lineFields_data()
 {
     QTest::addColumn<QString>("line");
     QTest::addColumn<QStringList>("fields");
-    QTest::newRow("separators") << "0001 | 250 | text" << QStringList{ "0001", "250", "text" };
-    QTest::newRow("bare bars") << "0001|250|text" << QStringList{ "0001", "250", "text" };
-    QTest::newRow("blank kept") << "0001 |250" << QStringList{ "0001 ", "250" };
-    QTest::newRow("empty third") << "0001 | 250 | " << QStringList{ "0001", "250", "" };
-    QTest::newRow("bar in value") << "0001 | a|b | text" << QStringList{ "0001", "a", "b", "text" };
-    QTest::newRow("page only") << "0001" << QStringList{ "0001" };
-    QTest::newRow("blanks") << "   " << QStringList{ "   " };
-    QTest::newRow("empty fields") << "||" << QStringList{ "", "", "" };
-    QTest::newRow("no overlap") << "a | | b" << QStringList{ "a", "", " b" };
-    QTest::newRow("untrimmed") << " 1 |  5  | x " << QStringList{ " 1", " 5 ", "x " };
+    QTest::newRow("separators") << "0001 | 250 | text" << QStringList { "0001", "250", "text" };
+    QTest::newRow("bare bars") << "0001|250|text" << QStringList { "0001", "250", "text" };
+    QTest::newRow("blank kept") << "0001 |250" << QStringList { "0001 ", "250" };
+    QTest::newRow("empty third") << "0001 | 250 | " << QStringList { "0001", "250", "" };
+    QTest::newRow("bar in value") << "0001 | a|b | text"
+                                  << QStringList { "0001", "a", "b", "text" };
+    QTest::newRow("page only") << "0001" << QStringList { "0001" };
+    QTest::newRow("blanks") << "   " << QStringList { "   " };
+    QTest::newRow("empty fields") << "||" << QStringList { "", "", "" };
+    QTest::newRow("no overlap") << "a | | b" << QStringList { "a", "", " b" };
+    QTest::newRow("untrimmed") << " 1 |  5  | x " << QStringList { " 1", " 5 ", "x " };
     QTest::newRow("latin1") << QString::fromUtf8("0002 | 7 | caf\u00e9 \u00b0C")
-                            << QStringList{ "0002", "7", QString::fromUtf8("caf\u00e9 \u00b0C") };
+                            << QStringList { "0002", "7", QString::fromUtf8("caf\u00e9 \u00b0C") };
 }
 
 void TestNvramFile::lineFields()

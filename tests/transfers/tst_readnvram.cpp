@@ -58,7 +58,9 @@ void TestReadNvram::readInto(MainWindow &window, const QString &name)
 QString TestReadNvram::boardFile(const QStringList &lines)
 {
     const QString path = m_scratch.filePath(QStringLiteral("board%1.nvr").arg(++m_boardFiles));
-    writeAll(path, (QStringList{ "Page Number | Value | Description" } + lines).join('\n').toUtf8() + '\n');
+    writeAll(path,
+             (QStringList { "Page Number | Value | Description" } + lines).join('\n').toUtf8()
+                     + '\n');
     return path;
 }
 
@@ -74,8 +76,8 @@ void TestReadNvram::readsPagesUpToPageZeroValue()
     readInto(*link.window, name);
 
     QCOMPARE(transferFrames(link.sim),
-             (QList<QByteArray>{ "$A60000%", "$A70000%", "$A60001%", "$A70001%", "$A60002%",
-                                 "$A70002%" }));
+             (QList<QByteArray> { "$A60000%", "$A70000%", "$A60001%", "$A70001%", "$A60002%",
+                                  "$A70002%" }));
     QCOMPARE(readAll(DumpFiles::pathOf(name)),
              sHeader + "0000 | 2 | text\n0001 | 17 | caf\xC3\xA9\n0002 | x y | d\n");
     QLineEdit *field = edit(*link.window, "editFromAuxPCB");
@@ -100,7 +102,7 @@ void TestReadNvram::lastPageFromPageZero()
     QFETCH(QString, pageZeroValue);
     QFETCH(int, pagesRead);
 
-    QStringList lines{ "0000 | " + pageZeroValue + " | zero" };
+    QStringList lines { "0000 | " + pageZeroValue + " | zero" };
     for (int page = 1; page < 14; ++page)
         lines << QStringLiteral("%1 | v%2 | d%2").arg(page, 4, 16, QLatin1Char('0')).arg(page);
     BoardLink link;
@@ -112,9 +114,14 @@ void TestReadNvram::lastPageFromPageZero()
 
     const QList<QByteArray> frames = transferFrames(link.sim);
     QCOMPARE(frames.size(), 2 * pagesRead);
-    QCOMPARE(frames.last(), QStringLiteral("$A7%1%").arg(pagesRead - 1, 4, 16, QLatin1Char('0')).toUpper().toLatin1());
+    QCOMPARE(frames.last(),
+             QStringLiteral("$A7%1%")
+                     .arg(pagesRead - 1, 4, 16, QLatin1Char('0'))
+                     .toUpper()
+                     .toLatin1());
     const QList<QByteArray> dumpLines = readAll(DumpFiles::pathOf(name)).split('\n');
-    QCOMPARE(dumpLines.size(), pagesRead + 2); // header, pages, and the empty rest after the last LF
+    QCOMPARE(dumpLines.size(),
+             pagesRead + 2); // header, pages, and the empty rest after the last LF
     QCOMPARE(dumpLines.at(1), ("0000 | " + pageZeroValue + " | zero").toUtf8());
 }
 
@@ -123,11 +130,12 @@ void TestReadNvram::refusedValueGivesHeaderOnly()
     // An empty value makes an eight-character reply, which is no longer than
     // its command and so not accepted; the description is still asked for.
     BoardLink link;
-    QVERIFY(link.start({ "--baud", "0", "--load", boardFile({ "0000 |  | zero", "0001 | 1 | one" }) }));
+    QVERIFY(link.start(
+            { "--baud", "0", "--load", boardFile({ "0000 |  | zero", "0001 | 1 | one" }) }));
     QVERIFY(link.connectAndGreet());
     const QString name = m_dumps.newName();
     readInto(*link.window, name);
-    QCOMPARE(transferFrames(link.sim), (QList<QByteArray>{ "$A60000%", "$A70000%" }));
+    QCOMPARE(transferFrames(link.sim), (QList<QByteArray> { "$A60000%", "$A70000%" }));
     QCOMPARE(readAll(DumpFiles::pathOf(name)), sHeader);
 }
 
@@ -142,8 +150,8 @@ void TestReadNvram::boardFallingSilentEndsTransfer()
     readInto(*link.window, name);
 
     QCOMPARE(transferFrames(link.sim),
-             (QList<QByteArray>{ "$A60000%", "$A70000%", "$A60001%", "$A70001%", "$A60002%",
-                                 "$A70002%" }));
+             (QList<QByteArray> { "$A60000%", "$A70000%", "$A60001%", "$A70001%", "$A60002%",
+                                  "$A70002%" }));
     const QList<QByteArray> dumpLines = readAll(DumpFiles::pathOf(name)).split('\n');
     QCOMPARE(dumpLines.size(), 4);
     QVERIFY(dumpLines.at(1).startsWith("0000 | 49 | "));
@@ -167,7 +175,8 @@ void TestReadNvram::missingDirectorySendsNothing()
     QVERIFY(link.start({ "--baud", "0", "--pages", "3" }));
     QVERIFY(link.connectAndGreet());
     ModalAnswerer answerer([](QDialog *) {});
-    const QString name = QStringLiteral("no-such-directory-%1/dump").arg(QCoreApplication::applicationPid());
+    const QString name =
+            QStringLiteral("no-such-directory-%1/dump").arg(QCoreApplication::applicationPid());
     readInto(*link.window, name);
     QVERIFY(transferFrames(link.sim).isEmpty());
     QVERIFY(!QFile::exists(DumpFiles::pathOf(name)));

@@ -47,37 +47,46 @@ void TestWriteNvram::sendsEveryPageLine_data()
     const QByteArray header("Page Number | Value | Description\n");
     const QByteArray description82(82, 'd');
     QTest::newRow("two pages") << header + "0000 | 2 | text\n0001 | 17 | more\n"
-                               << QList<QByteArray>{ "$A400002%", "$A50000text%", "$A4000117%",
-                                                     "$A50001more%", "$A8%" };
-    QTest::newRow("header only") << header << QList<QByteArray>{ "$A8%" };
-    QTest::newRow("zero bytes") << QByteArray() << QList<QByteArray>{ "$A8%" };
+                               << QList<QByteArray> { "$A400002%", "$A50000text%", "$A4000117%",
+                                                      "$A50001more%", "$A8%" };
+    QTest::newRow("header only") << header << QList<QByteArray> { "$A8%" };
+    QTest::newRow("zero bytes") << QByteArray() << QList<QByteArray> { "$A8%" };
     QTest::newRow("blank lines skipped")
             << header + "\n0000 | 1 | a\n\n   \n0001 | 2 | b\n"
-            << QList<QByteArray>{ "$A400001%", "$A50000a%", "$A400012%", "$A50001b%", "$A8%" };
-    QTest::newRow("last line without LF") << header + "0000 | 1 | a"
-                                          << QList<QByteArray>{ "$A400001%", "$A50000a%", "$A8%" };
-    QTest::newRow("CRLF") << QByteArray("Page Number | Value | Description\r\n0000 | 1 | a\r\n0001 | 2 | b\r\n")
-                          << QList<QByteArray>{ "$A400001%", "$A50000a%", "$A400012%", "$A50001b%", "$A8%" };
+            << QList<QByteArray> { "$A400001%", "$A50000a%", "$A400012%", "$A50001b%", "$A8%" };
+    QTest::newRow("last line without LF")
+            << header + "0000 | 1 | a" << QList<QByteArray> { "$A400001%", "$A50000a%", "$A8%" };
+    QTest::newRow("CRLF") << QByteArray(
+            "Page Number | Value | Description\r\n0000 | 1 | a\r\n0001 | 2 | b\r\n")
+                          << QList<QByteArray> { "$A400001%", "$A50000a%", "$A400012%", "$A50001b%",
+                                                 "$A8%" };
     QTest::newRow("page text unchanged") << header + "1 | 5 | x\n"
-                                         << QList<QByteArray>{ "$A415%", "$A51x%", "$A8%" };
-    QTest::newRow("fewer than two fields") << header + "0003\n0004 | 4 | y\n"
-                                           << QList<QByteArray>{ "$A400044%", "$A50004y%", "$A8%" };
+                                         << QList<QByteArray> { "$A415%", "$A51x%", "$A8%" };
+    QTest::newRow("fewer than two fields")
+            << header + "0003\n0004 | 4 | y\n"
+            << QList<QByteArray> { "$A400044%", "$A50004y%", "$A8%" };
     QTest::newRow("fields after the third ignored")
-            << header + "0001 | 5 | a | b\n" << QList<QByteArray>{ "$A400015%", "$A50001a%", "$A8%" };
+            << header + "0001 | 5 | a | b\n"
+            << QList<QByteArray> { "$A400015%", "$A50001a%", "$A8%" };
     QTest::newRow("no header: first line lost")
-            << QByteArray("0000 | 1 | a\n0001 | 2 | b\n") << QList<QByteArray>{ "$A400012%", "$A50001b%", "$A8%" };
+            << QByteArray("0000 | 1 | a\n0001 | 2 | b\n")
+            << QList<QByteArray> { "$A400012%", "$A50001b%", "$A8%" };
     QTest::newRow("82-character description fills 90")
             << header + "0000 | 1 | " + description82 + "\n"
-            << QList<QByteArray>{ "$A400001%", "$A50000" + description82 + "%", "$A8%" };
+            << QList<QByteArray> { "$A400001%", "$A50000" + description82 + "%", "$A8%" };
     QTest::newRow("two fields keep the board's description")
             << header + "0003 | 9\n0004 | 8 | z\n"
-            << QList<QByteArray>{ "$A400039%", "$A400048%", "$A50004z%", "$A8%" };
+            << QList<QByteArray> { "$A400039%", "$A400048%", "$A50004z%", "$A8%" };
     QTest::newRow("character without a Latin-1 byte skips its line")
             << header + "0004 | 5 | 10 \xE2\x82\xAC\n0005 | \xE2\x82\xAC | ok\n0006 | 6 | ok\n"
-            << QList<QByteArray>{ "$A400066%", "$A50006ok%", "$A8%" };
-    QTest::newRow("Latin-1 characters as single bytes")
-            << header + "0002 | 7 | caf\xC3\xA9 \xC2\xB0" "C\n"
-            << QList<QByteArray>{ "$A400027%", "$A50002caf\xE9 \xB0" "C%", "$A8%" };
+            << QList<QByteArray> { "$A400066%", "$A50006ok%", "$A8%" };
+    QTest::newRow("Latin-1 characters as single bytes") << header
+                    + "0002 | 7 | caf\xC3\xA9 \xC2\xB0"
+                      "C\n"
+                                                        << QList<QByteArray> { "$A400027%",
+                                                                               "$A50002caf\xE9 \xB0"
+                                                                               "C%",
+                                                                               "$A8%" };
 }
 
 void TestWriteNvram::sendsEveryPageLine()
@@ -108,10 +117,14 @@ void TestWriteNvram::chosenNameShown_data()
 {
     QTest::addColumn<QString>("fileName");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("extension cut") << "params.nvr" << "params";
-    QTest::newRow("four characters") << "abcd" << "";
-    QTest::newRow("shorter shown whole") << "ab" << "ab";
-    QTest::newRow("other extension") << "dump.txt" << "dump";
+    QTest::newRow("extension cut") << "params.nvr"
+                                   << "params";
+    QTest::newRow("four characters") << "abcd"
+                                     << "";
+    QTest::newRow("shorter shown whole") << "ab"
+                                         << "ab";
+    QTest::newRow("other extension") << "dump.txt"
+                                     << "dump";
 }
 
 void TestWriteNvram::chosenNameShown()
@@ -122,7 +135,8 @@ void TestWriteNvram::chosenNameShown()
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     button(window, "btnToAuxPCB")->setEnabled(true); // as after a greeting
-    ModalAnswerer answerer(chooseFile(scratchFile(fileName, "Page Number | Value | Description\n")));
+    ModalAnswerer answerer(
+            chooseFile(scratchFile(fileName, "Page Number | Value | Description\n")));
     click(window, "btnToAuxPCB");
     QCOMPARE(edit(window, "editToAuxPCB")->text(), shown);
     QVERIFY(button(window, "btnSendParams")->isVisible());
@@ -159,7 +173,8 @@ void TestWriteNvram::roundTripGivesBoardItsOwnBytes()
         auto *dialog = QApplication::activeModalWidget();
         QVERIFY(dialog);
         dialog->findChild<QLineEdit *>(QStringLiteral("lineEditFileName"))->setText(name);
-        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("btnOK")), Qt::LeftButton);
+        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("btnOK")),
+                          Qt::LeftButton);
     }
     const QByteArray dump = readAll(DumpFiles::pathOf(name));
     QCOMPARE(dump.count('\n'), 301);

@@ -29,10 +29,10 @@ private slots:
 
 static const QString sDashes = QStringLiteral("------------------");
 static const QString sFormYellow = QStringLiteral("\nbackground-color: rgb(246, 211, 45);");
-static const QString sGreenButton = QStringLiteral(
-        "QPushButton{border-style: solid;border-color: gray;border-width: 3px;"
-        "background-color: green;color: black}"
-        "QPushButton:pressed {border-style: inset;border: 1px solid #00009c;}");
+static const QString sGreenButton =
+        QStringLiteral("QPushButton{border-style: solid;border-color: gray;border-width: 3px;"
+                       "background-color: green;color: black}"
+                       "QPushButton:pressed {border-style: inset;border: 1px solid #00009c;}");
 
 void TestMainWindow::widgetTree_data()
 {
@@ -67,8 +67,9 @@ void TestMainWindow::widgetTree_data()
                            << true << true;
     QTest::newRow("btnSendParams") << "QPushButton" << central << QRect(190, 190, 89, 25) << "SEND"
                                    << QString() << false << false;
-    QTest::newRow("menubar") << "QMenuBar" << "MainWindow" << QRect(0, 0, 482, 22) << QString()
-                             << QString() << true << true;
+    QTest::newRow("menubar") << "QMenuBar"
+                             << "MainWindow" << QRect(0, 0, 482, 22) << QString() << QString()
+                             << true << true;
 }
 
 static QString widgetText(QWidget *widget)
@@ -147,7 +148,7 @@ void TestMainWindow::portList()
     MainWindow window;
     auto *combo = window.findChild<QComboBox *>(QStringLiteral("comboBoxSerialPorts"));
 
-    QStringList expected{ QString() };
+    QStringList expected { QString() };
     for (const QSerialPortInfo &port : QSerialPortInfo::availablePorts())
         expected << port.portName();
 
@@ -181,7 +182,8 @@ void TestMainWindow::resizingMovesNothing()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     window.resize(900, 600);
     QTRY_COMPARE(window.size(), QSize(900, 600));
-    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("label"))->geometry(), QRect(0, 4, 101, 101));
+    QCOMPARE(window.findChild<QLabel *>(QStringLiteral("label"))->geometry(),
+             QRect(0, 4, 101, 101));
     QCOMPARE(window.findChild<QWidget *>(QStringLiteral("btnSendParams"))->geometry(),
              QRect(190, 190, 89, 25));
 }

@@ -17,8 +17,7 @@ std::string pagePrefix(const std::string &code, const std::string &page)
 
 } // namespace
 
-Board::Board(Nvram &nvram, std::string savePath)
-    : m_nvram(nvram), m_savePath(std::move(savePath))
+Board::Board(Nvram &nvram, std::string savePath) : m_nvram(nvram), m_savePath(std::move(savePath))
 {
 }
 
@@ -40,14 +39,15 @@ std::string Board::answer(const std::string &body)
     return kError;
 }
 
-std::string Board::readPage(const std::string &code, const std::string &page, bool description) const
+std::string Board::readPage(const std::string &code, const std::string &page,
+                            bool description) const
 {
     unsigned long number = 0;
     if (!parseHexNumber(page, number))
         return kError;
     const NvramPage *p = m_nvram.page(number);
     if (!p)
-        return pagePrefix(code, page) + "#";  // the 8-character refusal
+        return pagePrefix(code, page) + "#"; // the 8-character refusal
     return pagePrefix(code, page) + (description ? p->description : p->value) + "#";
 }
 

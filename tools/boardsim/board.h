@@ -6,7 +6,8 @@
 
 #include <string>
 
-class Board {
+class Board
+{
 public:
     Board(Nvram &nvram, std::string savePath);
 

@@ -8,8 +8,7 @@ const char kGarbage[] = "\xFF~\x7F";
 
 } // namespace
 
-FaultInjector::FaultInjector(FaultKind kind, long count)
-    : m_kind(kind), m_count(count)
+FaultInjector::FaultInjector(FaultKind kind, long count) : m_kind(kind), m_count(count)
 {
 }
 

@@ -6,7 +6,8 @@
 
 #include <string>
 
-class FaultInjector {
+class FaultInjector
+{
 public:
     FaultInjector(FaultKind kind, long count);
 

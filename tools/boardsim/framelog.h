@@ -7,7 +7,8 @@
 #include <cstdio>
 #include <string>
 
-class FrameLog {
+class FrameLog
+{
 public:
     FrameLog() = default;
     ~FrameLog();

@@ -7,13 +7,13 @@ std::vector<Frame> FrameAssembler::feed(const char *data, std::size_t size, std:
         const char c = data[i];
         if (c == '$') {
             if (m_open)
-                done.push_back(m_current);  // incomplete: a new frame starts
-            m_current = Frame{std::string(1, c), nowNs, false};
+                done.push_back(m_current); // incomplete: a new frame starts
+            m_current = Frame { std::string(1, c), nowNs, false };
             m_open = true;
             continue;
         }
         if (!m_open)
-            continue;  // noise between frames
+            continue; // noise between frames
         m_current.text += c;
         if (c == '%') {
             m_current.complete = true;

@@ -6,15 +6,17 @@
 #include <string>
 #include <vector>
 
-struct Frame {
-    std::string text;       // as received, '$' and (when complete) '%' included
-    std::int64_t startNs;   // CLOCK_MONOTONIC time at which the '$' was read
-    bool complete;          // false: cut short by a new '$' or by the size cap
+struct Frame
+{
+    std::string text;     // as received, '$' and (when complete) '%' included
+    std::int64_t startNs; // CLOCK_MONOTONIC time at which the '$' was read
+    bool complete;        // false: cut short by a new '$' or by the size cap
 
     std::string body() const { return text.substr(1, text.size() - 2); }
 };
 
-class FrameAssembler {
+class FrameAssembler
+{
 public:
     // No real command comes near this; a runaway frame is dropped.
     static constexpr std::size_t kMaxFrame = 4096;
@@ -24,7 +26,7 @@ public:
 
 private:
     bool m_open = false;
-    Frame m_current{std::string(), 0, false};
+    Frame m_current { std::string(), 0, false };
 };
 
 #endif

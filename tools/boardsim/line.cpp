@@ -30,8 +30,7 @@ std::int64_t monotonicNs()
     return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-PtyLine::PtyLine(long baud, long turnaroundMs)
-    : m_baud(baud), m_turnaroundMs(turnaroundMs)
+PtyLine::PtyLine(long baud, long turnaroundMs) : m_baud(baud), m_turnaroundMs(turnaroundMs)
 {
 }
 
@@ -63,7 +62,8 @@ bool PtyLine::open(std::string &error)
     return true;
 }
 
-void PtyLine::sendReply(const std::string &reply, std::int64_t frameStartNs, std::size_t frameLength)
+void PtyLine::sendReply(const std::string &reply, std::int64_t frameStartNs,
+                        std::size_t frameLength)
 {
     const std::int64_t charNs = m_baud > 0 ? 10 * std::int64_t(1000000000) / m_baud : 0;
     const std::int64_t t0 = frameStartNs + static_cast<std::int64_t>(frameLength) * charNs
@@ -92,7 +92,7 @@ void PtyLine::writeAll(const std::string &bytes)
             continue;
         if (n < 0 && errno == EAGAIN) {
             // The slave's buffer is full: give a reader a moment, then drop.
-            pollfd p{m_master, POLLOUT, 0};
+            pollfd p { m_master, POLLOUT, 0 };
             if (::poll(&p, 1, 100) > 0)
                 continue;
         }

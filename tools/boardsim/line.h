@@ -8,7 +8,8 @@
 
 std::int64_t monotonicNs();
 
-class PtyLine {
+class PtyLine
+{
 public:
     PtyLine(long baud, long turnaroundMs);
     ~PtyLine();

@@ -75,7 +75,7 @@ int main(int argc, char **argv)
     FrameAssembler assembler;
 
     while (!faults.hangUpNow()) {
-        pollfd watched[2] = {{line.masterFd(), POLLIN, 0}, {stopFd, POLLIN, 0}};
+        pollfd watched[2] = { { line.masterFd(), POLLIN, 0 }, { stopFd, POLLIN, 0 } };
         if (::poll(watched, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
@@ -88,7 +88,7 @@ int main(int argc, char **argv)
         if (n < 0 && (errno == EAGAIN || errno == EINTR))
             continue;
         if (n <= 0)
-            return fail("the line broke down", 1);  // never while the slave fd is held
+            return fail("the line broke down", 1); // never while the slave fd is held
         const std::int64_t now = monotonicNs();
         for (const Frame &frame : assembler.feed(buffer, static_cast<std::size_t>(n), now)) {
             log.write(frame);

@@ -90,14 +90,16 @@ std::string utf8ToLatin1(const std::string &utf8)
             out += static_cast<char>(lead);
         } else if (length == 2 && i + 1 < utf8.size()
                    && (static_cast<unsigned char>(utf8[i + 1]) & 0xC0) == 0x80) {
-            const unsigned code = ((lead & 0x1Fu) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu);
+            const unsigned code =
+                    ((lead & 0x1Fu) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3Fu);
             out += code <= 0xFF ? static_cast<char>(code) : '?';
         } else {
             out += '?';
         }
         // Skip the continuation bytes of whatever sequence this was.
         ++i;
-        while (length > 1 && i < utf8.size() && (static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80) {
+        while (length > 1 && i < utf8.size()
+               && (static_cast<unsigned char>(utf8[i]) & 0xC0) == 0x80) {
             ++i;
             --length;
         }
@@ -113,8 +115,10 @@ void Nvram::generate(int count)
     // the file format and the reply framing cannot carry.
     static const char *const descriptions[] = {
         "Motor speed limit",
-        "Temp\xE9rature max \xB0""C",
-        "Gr\xFC""n zeit",
+        "Temp\xE9rature max \xB0"
+        "C",
+        "Gr\xFC"
+        "n zeit",
         "  padded description  ",
         " ",
         "Pressure offset (mbar)",
@@ -165,8 +169,8 @@ bool Nvram::save(const std::string &path, std::string &error) const
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << "Page Number" << kFieldSeparator << "Value" << kFieldSeparator << "Description\n";
     for (std::size_t i = 0; i < m_pages.size(); ++i) {
-        out << pageText(i) << kFieldSeparator << latin1ToUtf8(m_pages[i].value)
-            << kFieldSeparator << latin1ToUtf8(m_pages[i].description) << '\n';
+        out << pageText(i) << kFieldSeparator << latin1ToUtf8(m_pages[i].value) << kFieldSeparator
+            << latin1ToUtf8(m_pages[i].description) << '\n';
     }
     out.close();
     if (!out) {

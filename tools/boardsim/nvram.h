@@ -7,12 +7,14 @@
 #include <string>
 #include <vector>
 
-struct NvramPage {
+struct NvramPage
+{
     std::string value;
     std::string description;
 };
 
-class Nvram {
+class Nvram
+{
 public:
     // count pages of made-up content; page 0's value is the last page number.
     void generate(int count);

@@ -22,13 +22,17 @@ bool parseCount(const std::string &text, long max, long &out)
 
 bool parseFault(const std::string &text, Options &options)
 {
-    struct Simple { const char *name; FaultKind kind; };
+    struct Simple
+    {
+        const char *name;
+        FaultKind kind;
+    };
     static const Simple simple[] = {
-        {"silent", FaultKind::Silent},
-        {"garbage", FaultKind::Garbage},
-        {"no-terminator", FaultKind::NoTerminator},
-        {"nul", FaultKind::Nul},
-        {"first-char-only", FaultKind::FirstCharOnly},
+        { "silent", FaultKind::Silent },
+        { "garbage", FaultKind::Garbage },
+        { "no-terminator", FaultKind::NoTerminator },
+        { "nul", FaultKind::Nul },
+        { "first-char-only", FaultKind::FirstCharOnly },
     };
     for (const Simple &s : simple) {
         if (text == s.name) {
@@ -36,14 +40,18 @@ bool parseFault(const std::string &text, Options &options)
             return true;
         }
     }
-    struct Counted { const char *prefix; FaultKind kind; };
+    struct Counted
+    {
+        const char *prefix;
+        FaultKind kind;
+    };
     static const Counted counted[] = {
-        {"silent-after=", FaultKind::SilentAfter},
-        {"hangup-after=", FaultKind::HangupAfter},
+        { "silent-after=", FaultKind::SilentAfter },
+        { "hangup-after=", FaultKind::HangupAfter },
     };
     for (const Counted &c : counted) {
         const std::size_t len = std::strlen(c.prefix);
-        if (text.compare(0, len, c.prefix) == 0)  {
+        if (text.compare(0, len, c.prefix) == 0) {
             options.fault = c.kind;
             return parseCount(text.substr(len), 1000000000L, options.faultCount);
         }
@@ -112,8 +120,9 @@ bool parseOptions(int argc, char **argv, Options &options, std::string &error)
 
 std::string usageText(const char *program)
 {
-    return std::string("Usage: ") + program + " [options]\n"
-R"(Simulated AUX PCB on a pseudo-terminal. Prints the terminal's path as the
+    return std::string("Usage: ") + program
+            + " [options]\n"
+              R"(Simulated AUX PCB on a pseudo-terminal. Prints the terminal's path as the
 first line on stdout, then answers board commands until SIGTERM or SIGINT.
 
 Options:

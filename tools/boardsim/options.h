@@ -15,16 +15,17 @@ enum class FaultKind {
     HangupAfter    // answers n frames, then closes the line and exits
 };
 
-struct Options {
+struct Options
+{
     bool help = false;
-    int pages = 16;          // generated pages, unless loadPath is set
+    int pages = 16; // generated pages, unless loadPath is set
     std::string loadPath;
     std::string savePath;
     std::string logPath;
-    long baud = 57600;       // 0: no pacing at all
+    long baud = 57600; // 0: no pacing at all
     long turnaroundMs = 0;
     FaultKind fault = FaultKind::None;
-    long faultCount = 0;     // n of silent-after / hangup-after
+    long faultCount = 0; // n of silent-after / hangup-after
 };
 
 // Parses argv into options. On a bad command line returns false and sets
