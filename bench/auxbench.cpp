@@ -12,6 +12,7 @@
 #include "modalanswerer.h"
 #include "nvramfile.h"
 #include "serialtransport.h"
+#include "transferfixture.h"
 #include "windowdriver.h"
 
 #include <QApplication>
@@ -45,14 +46,6 @@ namespace {
 
 constexpr double kLineBytesPerSecond = 57600.0 / 10.0;
 
-double cpuSeconds()
-{
-    rusage usage {};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 // Peak resident set (VmHWM) of this process in KiB.
 qint64 peakRssKiB()
 {
@@ -80,59 +73,17 @@ struct Stopwatch
     double cpuUsed() const { return cpuSeconds() - cpuStart; }
 };
 
-class Simulator
-{
-public:
-    bool start(const QStringList &args)
-    {
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(QStringLiteral(AUX_BOARD_SIM_PATH), args);
-        if (!m_process.waitForStarted(5000))
-            return false;
-        while (!m_process.canReadLine()) {
-            if (!m_process.waitForReadyRead(5000))
-                return false;
-        }
-        m_port = QString::fromLocal8Bit(m_process.readLine().trimmed());
-        return !m_port.isEmpty();
-    }
-    QString port() const { return m_port; }
-    ~Simulator()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-
-private:
-    QProcess m_process;
-    QString m_port;
-};
-
 // The window on a simulated board, connected the way a technician does it.
-struct Bench
+struct Bench : BoardLink
 {
-    Simulator sim;
-    std::unique_ptr<MainWindow> window;
-
     bool open(const QStringList &simArgs, bool greet = true)
     {
-        if (!sim.start(simArgs))
+        if (!start(simArgs))
             return false;
-        qputenv("AUX_NVRAM_EXTRA_PORTS", sim.port().toLocal8Bit());
-        window = std::make_unique<MainWindow>();
-        qunsetenv("AUX_NVRAM_EXTRA_PORTS");
-        window->show();
-        if (!QTest::qWaitForWindowExposed(window.get()))
-            return false;
-        if (!WindowDriver::choosePort(*window, sim.port()))
-            return false;
-        WindowDriver::click(*window, "btnConnectPort");
-        if (!greet)
-            return true;
-        QPushButton *toBoard = WindowDriver::button(*window, "btnToAuxPCB");
-        return QTest::qWaitFor([&] { return toBoard->isEnabled(); }, 10000);
+        if (greet)
+            return connectAndGreet();
+        connect();
+        return true;
     }
 
     // Clicks "Enter", names the dump and clicks OK; the read runs inside.
@@ -147,12 +98,7 @@ struct Bench
 
     void chooseUpload(const QString &path)
     {
-        ModalAnswerer answerer([path](QDialog *dialog) {
-            if (auto *chooser = qobject_cast<QFileDialog *>(dialog)) {
-                chooser->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
-                static_cast<QDialog *>(chooser)->accept();
-            }
-        });
+        ModalAnswerer answerer(chooseFile(path));
         WindowDriver::click(*window, "btnToAuxPCB");
     }
     void send() { WindowDriver::click(*window, "btnSendParams"); }
@@ -221,10 +167,10 @@ qint64 writeLineBytes(const QString &path, int &lines)
 // share, which the tool cannot shorten.
 double rawExchangeSeconds(const QStringList &simArgs, const QList<QByteArray> &commands)
 {
-    Simulator sim;
+    BoardSimProcess sim;
     if (!sim.start(simArgs))
         return -1;
-    const int fd = ::open(QFile::encodeName(sim.port()).constData(), O_RDWR | O_NOCTTY);
+    const int fd = ::open(QFile::encodeName(sim.portName()).constData(), O_RDWR | O_NOCTTY);
     if (fd < 0)
         return -1;
     termios raw {};
