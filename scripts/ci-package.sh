@@ -18,7 +18,7 @@ sudo_cmd=()
 
 # --- tools -------------------------------------------------------------------
 scripts/setup.sh
-tools=(dpkg-dev desktop-file-utils xvfb xauth x11-utils)
+tools=(dpkg-dev file desktop-file-utils xvfb xauth x11-utils)
 missing=()
 for p in "${tools[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
