@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh
-scripts/build.sh build
+scripts/build.sh build aux-nvram aux-board-sim
 
 # The tool writes its dumps here and does not create the directory itself.
 nvram_dir=/opt/VYK_PLUS/NVRAM/AUXPCB
