@@ -8,6 +8,7 @@
 // Line-time limits count the bytes that actually crossed the line, commands
 // and replies, at 57600 baud 8N1 (10 bits a byte, 5760 bytes/s).
 
+#include "instanceprobes.h"
 #include "mainwindow.h"
 #include "modalanswerer.h"
 #include "nvramfile.h"
@@ -45,19 +46,6 @@
 namespace {
 
 constexpr double kLineBytesPerSecond = 57600.0 / 10.0;
-
-// Peak resident set (VmHWM) of this process in KiB.
-qint64 peakRssKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
 
 // Wall and CPU time of one measured stretch.
 struct Stopwatch
@@ -235,7 +223,7 @@ QJsonObject readCase(const QString &name, int pages, const QString &baud)
         return { { "case", name }, { "error", "set-up failed" } };
     const QString dump = dumpName(name);
     bench.startRead(dump);
-    const qint64 peakBefore = peakRssKiB();
+    const qint64 peakBefore = peakRssKiB(QCoreApplication::applicationPid());
     Stopwatch watch;
     bench.finishRead();
     const double wall = watch.wallSeconds();
@@ -243,8 +231,9 @@ QJsonObject readCase(const QString &name, int pages, const QString &baud)
     int pagesRead = 0;
     const qint64 bytes = readLineBytes(dumpPath(dump), pagesRead);
     r = transferResult(name, watch, wall, bytes, 2 * pagesRead);
-    r[QStringLiteral("peak_rss_kib")] = peakRssKiB();
-    r[QStringLiteral("rss_growth_kib")] = peakRssKiB() - peakBefore;
+    r[QStringLiteral("peak_rss_kib")] = peakRssKiB(QCoreApplication::applicationPid());
+    r[QStringLiteral("rss_growth_kib")] =
+            peakRssKiB(QCoreApplication::applicationPid()) - peakBefore;
     r[QStringLiteral("pages")] = pagesRead;
     QFile::remove(dumpPath(dump));
     if (baud == QLatin1String("0")) {
@@ -286,13 +275,14 @@ QJsonObject writeCase(const QString &name, int pages, const QString &baud)
     bench.chooseUpload(upload);
     int lines = 0;
     const qint64 bytes = writeLineBytes(upload, lines);
-    const qint64 peakBefore = peakRssKiB();
+    const qint64 peakBefore = peakRssKiB(QCoreApplication::applicationPid());
     Stopwatch watch;
     bench.send();
     const double wall = watch.wallSeconds();
     QJsonObject r = transferResult(name, watch, wall, bytes, 2 * lines + 1);
-    r[QStringLiteral("peak_rss_kib")] = peakRssKiB();
-    r[QStringLiteral("rss_growth_kib")] = peakRssKiB() - peakBefore;
+    r[QStringLiteral("peak_rss_kib")] = peakRssKiB(QCoreApplication::applicationPid());
+    r[QStringLiteral("rss_growth_kib")] =
+            peakRssKiB(QCoreApplication::applicationPid()) - peakBefore;
     r[QStringLiteral("pages")] = lines;
     if (baud == QLatin1String("0")) {
         QList<QByteArray> commands;
@@ -317,6 +307,19 @@ QJsonObject writeCase(const QString &name, int pages, const QString &baud)
 }
 
 // Connected to a paced board with nothing to do but the keep-alive.
+// Wall time, CPU share and peak RSS of a stretch without board traffic to count.
+QJsonObject cpuResult(const QString &name, const Stopwatch &watch)
+{
+    const double wall = watch.wallSeconds();
+    QJsonObject r;
+    r[QStringLiteral("case")] = name;
+    r[QStringLiteral("wall_s")] = wall;
+    r[QStringLiteral("cpu_s")] = watch.cpuUsed();
+    r[QStringLiteral("cpu_pct")] = 100.0 * watch.cpuUsed() / wall;
+    r[QStringLiteral("peak_rss_kib")] = peakRssKiB(QCoreApplication::applicationPid());
+    return r;
+}
+
 QJsonObject idleCase(const QString &name)
 {
     Bench bench;
@@ -324,14 +327,7 @@ QJsonObject idleCase(const QString &name)
         return { { "case", name }, { "error", "set-up failed" } };
     Stopwatch watch;
     QTest::qWait(10000);
-    const double wall = watch.wallSeconds();
-    QJsonObject r;
-    r[QStringLiteral("case")] = name;
-    r[QStringLiteral("wall_s")] = wall;
-    r[QStringLiteral("cpu_s")] = watch.cpuUsed();
-    r[QStringLiteral("cpu_pct")] = 100.0 * watch.cpuUsed() / wall;
-    r[QStringLiteral("peak_rss_kib")] = peakRssKiB();
-    return r;
+    return cpuResult(name, watch);
 }
 
 // One exchange with a board that never answers: the watchdog ends it.
@@ -343,31 +339,10 @@ QJsonObject silentCase(const QString &name)
     Stopwatch watch;
     bench.window->sendCommand(QStringLiteral("$C0%"), 4);
     const int count = bench.window->readReply();
-    const double wall = watch.wallSeconds();
-    QJsonObject r;
-    r[QStringLiteral("case")] = name;
-    r[QStringLiteral("wall_s")] = wall;
-    r[QStringLiteral("cpu_s")] = watch.cpuUsed();
-    r[QStringLiteral("cpu_pct")] = 100.0 * watch.cpuUsed() / wall;
-    r[QStringLiteral("peak_rss_kib")] = peakRssKiB();
+    QJsonObject r = cpuResult(name, watch);
     if (count != 0)
         r[QStringLiteral("error")] = QStringLiteral("silent board gave %1 characters").arg(count);
     return r;
-}
-
-bool answers(const QString &socketPath)
-{
-    QLocalSocket socket;
-    socket.connectToServer(socketPath);
-    if (!socket.waitForConnected(1000))
-        return false;
-    socket.write(QByteArray(4, '\0'));
-    if (!socket.waitForBytesWritten(1000))
-        return false;
-    QByteArray reply;
-    while (reply.size() < 3 && socket.waitForReadyRead(3000))
-        reply += socket.readAll();
-    return reply == "ack";
 }
 
 // Start-to-exit of later starts while a primary runs, with a private TMPDIR.
@@ -384,7 +359,7 @@ QJsonObject secondInstanceCase(const QString &name)
     const QString socketPath = tmp.filePath(QStringLiteral("qtsingleapp-KalvoA-3578-")
                                             + QString::number(::getuid(), 16));
     if (!primary.waitForStarted(5000)
-        || !QTest::qWaitFor([&] { return QFile::exists(socketPath) && answers(socketPath); },
+        || !QTest::qWaitFor([&] { return QFile::exists(socketPath) && primaryAnswers(socketPath); },
                             10000))
         return { { "case", name }, { "error", "primary did not come up" } };
 

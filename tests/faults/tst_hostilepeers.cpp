@@ -1,6 +1,8 @@
 // Hostile local clients against a running tool, and many starts at once.
 // Everything runs against real aux-nvram processes with a private TMPDIR.
 
+#include "instanceprobes.h"
+
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
@@ -28,36 +30,6 @@ QByteArray lengthPrefix(quint32 length)
     QByteArray bytes(4, '\0');
     qToBigEndian(length, bytes.data());
     return bytes;
-}
-
-// Sends an empty message as any later start could; true when "ack" comes back.
-bool answers(const QString &socketPath, int timeoutMs = 3000)
-{
-    QLocalSocket socket;
-    socket.connectToServer(socketPath);
-    if (!socket.waitForConnected(1000))
-        return false;
-    socket.write(lengthPrefix(0));
-    if (!socket.waitForBytesWritten(1000))
-        return false;
-    QByteArray reply;
-    while (reply.size() < 3 && socket.waitForReadyRead(timeoutMs))
-        reply += socket.readAll();
-    socket.disconnectFromServer();
-    return reply == "ack";
-}
-
-// Peak resident set of a process in KiB, from /proc.
-qint64 peakRssKiB(qint64 pid)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
 }
 
 } // namespace
@@ -126,7 +98,7 @@ bool TestHostilePeers::startPrimary()
     return QTest::qWaitFor(
                    [&] {
                        return m_primary->state() == QProcess::NotRunning
-                               || (QFile::exists(path) && answers(path));
+                               || (QFile::exists(path) && primaryAnswers(path));
                    },
                    20000)
             && m_primary->state() == QProcess::Running;
@@ -155,7 +127,7 @@ void TestHostilePeers::oversizedAnnouncementRefused()
     QVERIFY(socket.state() == QLocalSocket::UnconnectedState || socket.waitForDisconnected(3000));
     QCOMPARE(socket.readAll(), QByteArray());
 
-    QVERIFY(answers(socketPathIn(*m_tmp)));
+    QVERIFY(primaryAnswers(socketPathIn(*m_tmp)));
     QCOMPARE(m_primary->state(), QProcess::Running);
     const qint64 growthKiB = peakRssKiB(m_primary->processId()) - peakBefore;
     QVERIFY2(growthKiB < 4096,
@@ -253,7 +225,7 @@ void TestHostilePeers::fiftyClientsAtOnce()
     QVERIFY2(acked > 0, qPrintable(QStringLiteral("%1 acknowledged").arg(acked)));
     qInfo("%d of %d clients acknowledged", acked, iClients);
     QCOMPARE(m_primary->state(), QProcess::Running);
-    QVERIFY(answers(path));
+    QVERIFY(primaryAnswers(path));
 }
 
 void TestHostilePeers::twentySimultaneousStarts()
@@ -279,7 +251,7 @@ void TestHostilePeers::twentySimultaneousStarts()
         QCOMPARE(proc->exitStatus(), QProcess::NormalExit);
         QCOMPARE(proc->exitCode(), 0);
     }
-    QVERIFY(answers(socketPathIn(*m_tmp)));
+    QVERIFY(primaryAnswers(socketPathIn(*m_tmp)));
 }
 
 QTEST_MAIN(TestHostilePeers)

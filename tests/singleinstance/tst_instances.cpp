@@ -1,3 +1,5 @@
+#include "instanceprobes.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -21,24 +23,6 @@ const QString toolId = QStringLiteral("qtsingleapp-KalvoA-3578-");
 QString socketNameFor(uid_t uid)
 {
     return toolId + QString::number(uid, 16);
-}
-
-// Hands the tool an empty message, as any later start could; a running
-// primary answers it with "ack".
-bool answers(const QString &socketPath)
-{
-    QLocalSocket socket;
-    socket.connectToServer(socketPath);
-    if (!socket.waitForConnected(1000))
-        return false;
-    socket.write(QByteArray(4, '\0'));
-    if (!socket.waitForBytesWritten(1000))
-        return false;
-    QByteArray reply;
-    while (reply.size() < 3 && socket.waitForReadyRead(3000))
-        reply += socket.readAll();
-    socket.disconnectFromServer();
-    return reply == "ack";
 }
 
 bool mentionsGuard(const QByteArray &output)
@@ -99,7 +83,8 @@ QProcess *TestInstances::startPrimary(const QString &tmpDir, const QString &sock
 {
     QProcess *proc = &startTool(tmpDir, asUser);
     const bool up = QTest::qWaitFor(
-            [&] { return answers(socketPath) || proc->state() == QProcess::NotRunning; }, 15000);
+            [&] { return primaryAnswers(socketPath) || proc->state() == QProcess::NotRunning; },
+            15000);
     return up && proc->state() == QProcess::Running ? proc : nullptr;
 }
 
@@ -137,7 +122,7 @@ void TestInstances::secondStartOfSameUserEnds()
     QCOMPARE(second.readAllStandardError(), QByteArray());
 
     QCOMPARE(first->state(), QProcess::Running);
-    QVERIFY(answers(socketPath));
+    QVERIFY(primaryAnswers(socketPath));
 }
 
 void TestInstances::otherUserRunsBeside()
@@ -173,7 +158,7 @@ void TestInstances::otherUserRunsBeside()
     QProcess *theirs = startPrimary(tmp.path(), nobodySocket, asNobody);
     QVERIFY2(theirs, started.back()->readAllStandardError().constData());
     QCOMPARE(mine->state(), QProcess::Running);
-    QVERIFY(answers(rootSocket));
+    QVERIFY(primaryAnswers(rootSocket));
     QCOMPARE(QFileInfo(nobodySocket).ownerId(), nobody->pw_uid);
     QVERIFY(QFileInfo::exists(
             tmp.filePath(socketNameFor(nobody->pw_uid) + QStringLiteral("-lockfile"))));
@@ -192,7 +177,7 @@ void TestInstances::startAfterKilledPrimary()
     QVERIFY(killed->waitForFinished(5000));
     // SIGKILL leaves the socket file behind, and nothing answers on it.
     QVERIFY(QFileInfo::exists(socketPath));
-    QVERIFY(!answers(socketPath));
+    QVERIFY(!primaryAnswers(socketPath));
 
     QProcess *next = startPrimary(tmp.path(), socketPath);
     QVERIFY(next);

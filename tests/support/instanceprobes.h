@@ -1,0 +1,43 @@
+#ifndef INSTANCEPROBES_H
+#define INSTANCEPROBES_H
+
+#include <QByteArray>
+#include <QFile>
+#include <QLocalSocket>
+#include <QString>
+
+// Probes of a running tool from outside, shared by the instance tests, the
+// hostile-peer tests and the benchmark.
+
+// Hands the primary an empty message, as any later start could; true when
+// "ack" comes back.
+inline bool primaryAnswers(const QString &socketPath, int replyTimeoutMs = 3000)
+{
+    QLocalSocket socket;
+    socket.connectToServer(socketPath);
+    if (!socket.waitForConnected(1000))
+        return false;
+    socket.write(QByteArray(4, '\0'));
+    if (!socket.waitForBytesWritten(1000))
+        return false;
+    QByteArray reply;
+    while (reply.size() < 3 && socket.waitForReadyRead(replyTimeoutMs))
+        reply += socket.readAll();
+    socket.disconnectFromServer();
+    return reply == "ack";
+}
+
+// Peak resident set (VmHWM) of a process in KiB, from /proc; -1 if unknown.
+inline qint64 peakRssKiB(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong();
+    }
+    return -1;
+}
+
+#endif // INSTANCEPROBES_H
