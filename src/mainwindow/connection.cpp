@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "connection.h"
+#include "serialtransport.h"
 #include "styles.h"
 
 #include <QMessageBox>
@@ -35,6 +36,8 @@ void MainWindow::on_btnConnectPort_clicked()
     }
 
     if (serialPort.open(QIODeviceBase::ReadWrite)) {
+        // A read failure belongs to the link it happened on.
+        bReadError = false;
         ui->btnConnectPort->setStyleSheet(sGreenButtonStyle);
         iConnectionState = 1;
         MainPollingTimer->start(iPollingIntervalMs);
@@ -51,6 +54,10 @@ void MainWindow::on_btnConnectPort_clicked()
 
 void MainWindow::MainPollingTimerElapsed()
 {
+    // A tick that comes while the read-error warning of an exchange is open
+    // must not start an exchange of its own, nor close the port under it.
+    if (bExchangeRunning)
+        return;
     if (bDisconnectRequested) {
         sendCommand(sHelloCommand, sHelloCommand.length());
         readReply();
@@ -111,4 +118,6 @@ void MainWindow::resetConnectionUi()
     ui->btnToAuxPCB->setEnabled(false);
     iConnectionState = 0;
     MainPollingTimer->stop();
+    // A file chosen for this link is not sent over the next one unasked.
+    hideSendButton();
 }

@@ -11,8 +11,10 @@ QT_BEGIN_NAMESPACE
 namespace Ui {
 class MainWindow;
 }
+class QFile;
 class QTimer;
 QT_END_NAMESPACE
+class NvramReport;
 
 // The tool's only window. It owns the serial port, the two timers and the
 // file-name dialog; the board link and the NVRAM transfers are its methods,
@@ -49,9 +51,14 @@ private slots:
     void on_btnSendParams_clicked();
 
 private:
+    int collectReply();
     int readSerialByte();
     bool serialPortFailed() const;
     void waitForSerialData(int msecs);
+    void drainLine();
+    void hideSendButton();
+
+    void readNvramPages(QFile &file, NvramReport &report);
 
     void auxHandshake();
     void sendKeepAlive();

@@ -4,11 +4,18 @@
 const QString sNvramDir = QStringLiteral("/opt/VYK_PLUS/NVRAM/AUXPCB/");
 const QString sNvramExt = QStringLiteral(".nvr");
 const QString sFieldSeparator = QStringLiteral(" | ");
+const QString sPartExt = QStringLiteral(".part");
 
 QString nvramHeaderLine()
 {
     return QStringLiteral("Page Number") + sFieldSeparator + QStringLiteral("Value")
             + sFieldSeparator + QStringLiteral("Description");
+}
+
+bool isUsableDumpName(const QString &sName)
+{
+    return !sName.isEmpty() && sName != QLatin1String(".") && sName != QLatin1String("..")
+            && !sName.contains(QLatin1Char('/'));
 }
 
 QStringList splitNvramLine(const QString &sLine)

@@ -8,8 +8,13 @@
 extern const QString sNvramDir;
 extern const QString sNvramExt;
 extern const QString sFieldSeparator;
+// A read writes here first and renames it to the dump only when complete.
+extern const QString sPartExt;
 
 QString nvramHeaderLine();
+
+// A typed dump name must stay a plain file name inside the NVRAM directory.
+bool isUsableDumpName(const QString &sName);
 
 // Cuts one line of a dump file into its fields: " | " folds to "|", every "|"
 // splits, empty fields are kept and nothing is trimmed.

@@ -3,12 +3,16 @@
 
 #include "connection.h"
 #include "nvramfile.h"
+#include "nvramreport.h"
+#include "serialtransport.h"
 #include "styles.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
+#include <QRegularExpression>
 #include <QTextStream>
 #include <QTimer>
 
@@ -23,6 +27,23 @@ bool fitsLatin1(const QString &sText)
             return false;
     }
     return true;
+}
+
+// Why a line's commands cannot go to the board whole and unmistakable
+// (empty when they can). The board takes the page from the command's first
+// characters, so a page field such as "12" would write another page.
+QString unsendableReason(const QString &sPage, const QString &sValueCommand,
+                         const QString &sDescriptionCommand)
+{
+    static const QRegularExpression pagePattern(QStringLiteral("^[0-9A-F]{4,5}$"));
+    if (!pagePattern.match(sPage).hasMatch())
+        return QStringLiteral("page field is not 4 or 5 upper-case hex digits");
+    if (!fitsLatin1(sValueCommand) || !fitsLatin1(sDescriptionCommand))
+        return QStringLiteral("character with no Latin-1 byte");
+    if (qMax(sValueCommand.length(), sDescriptionCommand.length())
+        > SerialTransport::iMaxCommandBytes)
+        return QStringLiteral("command longer than 90 bytes");
+    return QString();
 }
 
 } // namespace
@@ -51,6 +72,11 @@ void MainWindow::on_btnSendParams_clicked()
     ui->editToAuxPCB->setStyleSheet(sGreenEditStyle);
     QCoreApplication::processEvents();
     writeNvramFromFile(sUploadPath);
+    hideSendButton();
+}
+
+void MainWindow::hideSendButton()
+{
     ui->btnSendParams->hide();
     ui->btnSendParams->setEnabled(false);
 }
@@ -59,14 +85,27 @@ void MainWindow::writeNvramFromFile(const QString &path)
 {
     MainPollingTimer->stop();
 
+    NvramReport report;
+    // A command that got not a single byte back may not have reached the board;
+    // what a failed read stored is no byte from it.
+    const auto exchange = [&](const QString &sCommand, const QString &sWhere) {
+        sendCommand(sCommand, sCommand.length());
+        if (readReply() == 0 || bReadError) {
+            ++report.iUnanswered;
+            report.note(sWhere, QStringLiteral("no reply to \"%1\"").arg(sCommand.left(3)));
+        }
+    };
+
     QFile file(path);
     if (file.open(QIODevice::ReadOnly)) {
         QTextStream stream(&file);
         stream.readLine(); // the header, whatever it holds
+        int iLineNumber = 2;
         QString sLine = stream.readLine();
         while (!(stream.atEnd() && sLine.isEmpty())) {
             const QStringList fields = sLine.isEmpty() ? QStringList() : splitNvramLine(sLine);
             if (fields.size() >= 2) {
+                const QString sWhere = QStringLiteral("line %1").arg(iLineNumber);
                 const QString sValueCommand =
                         QStringLiteral("$A4") + fields.at(0) + fields.at(1) + QLatin1Char('%');
                 // Without a description field the board keeps its own.
@@ -74,24 +113,28 @@ void MainWindow::writeNvramFromFile(const QString &path)
                 const QString sDescriptionCommand = bHasDescription
                         ? QStringLiteral("$A5") + fields.at(0) + fields.at(2) + QLatin1Char('%')
                         : QString();
-                if (fitsLatin1(sValueCommand) && fitsLatin1(sDescriptionCommand)) {
-                    sendCommand(sValueCommand, sValueCommand.length());
-                    readReply();
-                    if (bHasDescription) {
-                        sendCommand(sDescriptionCommand, sDescriptionCommand.length());
-                        readReply();
-                    }
+                const QString sProblem =
+                        unsendableReason(fields.at(0), sValueCommand, sDescriptionCommand);
+                if (!sProblem.isEmpty()) {
+                    ++report.iLinesSkipped;
+                    report.note(sWhere, sProblem);
+                } else {
+                    exchange(sValueCommand, sWhere);
+                    if (bHasDescription)
+                        exchange(sDescriptionCommand, sWhere);
                 }
             }
             sLine = stream.readLine();
+            ++iLineNumber;
         }
         file.close();
 
-        const QString sSaveCommand = QStringLiteral("$A8%");
-        sendCommand(sSaveCommand, 4);
-        readReply();
+        exchange(QStringLiteral("$A8%"), QStringLiteral("the closing save"));
     }
 
     MainPollingTimer->start(iPollingIntervalMs);
     ui->editToAuxPCB->setStyleSheet(sYellowEditStyle);
+    if (report.hasNotes())
+        QMessageBox::warning(this, sMessageTitle, report.writeText(), QMessageBox::Ok,
+                             QMessageBox::NoButton);
 }

@@ -12,10 +12,20 @@ using namespace SerialTransport;
 QString sLastCommand;
 QString sReply;
 bool bReadError = false;
+bool bExchangeRunning = false;
+
+namespace {
+// The last reply did not end with "#", so more of it may still arrive.
+bool bLineUnsettled = false;
+} // namespace
 
 void MainWindow::sendCommand(const QString &sCommand, int iLength)
 {
+    bExchangeRunning = true;
     sLastCommand = sCommand;
+    if (bLineUnsettled)
+        drainLine();
+    bLineUnsettled = false;
 
     // Bytes left over from an earlier exchange must never pass for this reply.
     if (serialPort.isOpen())
@@ -43,17 +53,37 @@ bool MainWindow::serialPortFailed() const
 // Waits up to msecs for data. A closed or failed port returns from
 // waitForReadyRead at once; the rest of the interval is slept so that the
 // reply loop never spins the CPU.
+// A latched port is never read, so waiting on it would return at once
+// whenever the board sends.
 void MainWindow::waitForSerialData(int msecs)
 {
-    if (serialPort.bytesAvailable() > 0)
+    const bool bReadable = !bReadError && serialPort.isOpen() && !serialPortFailed();
+    if (bReadable && serialPort.bytesAvailable() > 0)
         return;
     QElapsedTimer clock;
     clock.start();
-    if (serialPort.isOpen() && !serialPortFailed() && serialPort.waitForReadyRead(msecs))
+    if (bReadable && serialPort.waitForReadyRead(msecs))
         return;
     const qint64 iLeftMs = msecs - clock.elapsed();
     if (iLeftMs > 0)
         QThread::msleep(static_cast<unsigned long>(iLeftMs));
+}
+
+// Discards what still arrives until the line has been quiet for
+// iQuietLineMs, for at most the watchdog interval.
+void MainWindow::drainLine()
+{
+    if (bReadError || !serialPort.isOpen())
+        return;
+    QElapsedTimer sinceStart;
+    QElapsedTimer sinceLastByte;
+    sinceStart.start();
+    sinceLastByte.start();
+    while (!sinceLastByte.hasExpired(iQuietLineMs) && !sinceStart.hasExpired(iWatchdogMs)) {
+        waitForSerialData(int(qMax(qint64(1), iQuietLineMs - sinceLastByte.elapsed())));
+        if (!serialPort.readAll().isEmpty())
+            sinceLastByte.restart();
+    }
 }
 
 int MainWindow::readSerialByte()
@@ -65,6 +95,8 @@ int MainWindow::readSerialByte()
     const qint64 iRead = serialPort.read(&byte, 1);
     if (iRead < 0 || (iRead == 0 && serialPortFailed())) {
         bReadError = true;
+        // The link is gone: a chosen file is chosen again after reconnecting.
+        hideSendButton();
         QMessageBox::warning(this, sMessageTitle,
                              QStringLiteral("Error: Read timeout on command ") + sLastCommand,
                              QMessageBox::Ok, QMessageBox::NoButton);
@@ -76,6 +108,14 @@ int MainWindow::readSerialByte()
 }
 
 int MainWindow::readReply()
+{
+    const int count = collectReply();
+    bLineUnsettled = !sReply.endsWith(QLatin1Char('#'));
+    bExchangeRunning = false;
+    return count;
+}
+
+int MainWindow::collectReply()
 {
     sReply.clear();
     int count = 0;

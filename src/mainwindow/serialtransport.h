@@ -5,9 +5,10 @@
 
 // State of the command/reply exchange, shared by every caller of
 // MainWindow::sendCommand and MainWindow::readReply.
-extern QString sLastCommand; // whole text of the last command sent
-extern QString sReply;       // last reply, "#" included
-extern bool bReadError;      // set at the first failed read, kept for the run
+extern QString sLastCommand;  // whole text of the last command sent
+extern QString sReply;        // last reply, "#" included
+extern bool bReadError;       // set at the first failed read, kept until the port opens again
+extern bool bExchangeRunning; // from a send until its reply has been read
 
 namespace SerialTransport {
 constexpr int iWatchdogMs = 2000;     // wait for the first reply character
@@ -15,6 +16,11 @@ constexpr int iCharacterGapMs = 2000; // wait for each further character
 constexpr int iMaxCommandBytes = 90;
 constexpr int iMaxReplyChars = 201;
 constexpr int iWriteTimeoutMs = 30000;
+// After a reply without its "#", the rest of it may still be on the way; the
+// line counts as settled once it has been quiet this long. A byte takes
+// 0.17 ms at 57600 baud, but USB serial adapters hold received bytes for up
+// to 16 ms before passing them on, so a shorter gap proves nothing.
+constexpr int iQuietLineMs = 50;
 } // namespace SerialTransport
 
 #endif // SERIALTRANSPORT_H

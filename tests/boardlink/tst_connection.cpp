@@ -2,9 +2,9 @@
 // The keep-alive phase carries over between connections of one run, so the
 // order of the test functions matters here.
 
-#include "boardlinkfixture.h"
 #include "connection.h"
 #include "modalanswerer.h"
+#include "transferfixture.h"
 
 #include <QTimer>
 
@@ -54,6 +54,7 @@ static void verifyNotConnectedLook(MainWindow &window)
     QCOMPARE(edit(window, "editToAuxPCB")->text(), sDashes);
     QVERIFY(!button(window, "btnFromAuxPCB")->isEnabled());
     QVERIFY(!button(window, "btnToAuxPCB")->isEnabled());
+    QVERIFY(!button(window, "btnSendParams")->isVisible());
     for (QTimer *timer : window.findChildren<QTimer *>())
         QVERIFY(!timer->isActive());
 }
@@ -82,6 +83,16 @@ void TestConnection::greetingThenKeepAliveCadence()
     verifyAt(log.at(1), clickedAt, 2250);
     verifyAt(log.at(2), clickedAt, 3750);
     verifyAt(log.at(3), clickedAt, 5250);
+
+    // A file chosen for this link is not offered for the next one.
+    QTemporaryDir scratch;
+    const QString upload = scratch.filePath(QStringLiteral("upload.nvr"));
+    QVERIFY(writeAll(upload, "Page Number | Value | Description\n"));
+    {
+        ModalAnswerer answerer(chooseFile(upload));
+        click(*link.window, "btnToAuxPCB");
+    }
+    QVERIFY(button(*link.window, "btnSendParams")->isVisible());
 
     // Disconnect after a counting tick, so the countdown ends this connection at 0.
     QTRY_COMPARE_WITH_TIMEOUT(iKeepAliveCountdown, 0, 1500);

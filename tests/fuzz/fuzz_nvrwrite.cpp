@@ -5,8 +5,9 @@
 // Rules the check holds the transfer to: the first line is the header; a
 // line with fewer than two fields is skipped; two fields send "$A4" only;
 // three or more send "$A4"+f0+f1+"%" then "$A5"+f0+f2+"%"; a line whose
-// commands hold a character above U+00FF is skipped whole; at most 90 bytes
-// of a command go out; "$A8%" ends the transfer.
+// commands hold a character above U+00FF, whose page field is not four or
+// five upper-case hex digits, or one of whose commands is over 90 bytes, is
+// skipped whole; "$A8%" ends the transfer.
 
 #include "ptyharness.h"
 
@@ -74,6 +75,17 @@ static QStringList fieldsOf(const QString &line)
     return fields;
 }
 
+static bool pageField(const QString &text)
+{
+    if (text.size() != 4 && text.size() != 5)
+        return false;
+    for (QChar c : text) {
+        if (!QStringLiteral("0123456789ABCDEF").contains(c))
+            return false;
+    }
+    return true;
+}
+
 static bool latin1Only(const QString &text)
 {
     for (QChar c : text) {
@@ -109,11 +121,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const QString description = fields.size() >= 3
                     ? QStringLiteral("$A5") + fields[0] + fields[2] + QLatin1Char('%')
                     : QString();
-            if (!latin1Only(value) || !latin1Only(description))
+            if (!pageField(fields[0]) || !latin1Only(value) || !latin1Only(description)
+                || value.size() > 90 || description.size() > 90)
                 continue;
-            expected << value.toLatin1().left(90);
+            expected << value.toLatin1();
             if (!description.isEmpty())
-                expected << description.toLatin1().left(90);
+                expected << description.toLatin1();
         }
         expected << QByteArray("$A8%");
     }

@@ -5,7 +5,9 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -53,6 +55,14 @@ struct PtyWindow
         ports->setCurrentIndex(index);
         QMetaObject::invokeMethod(ports, "textActivated", Q_ARG(QString, ports->itemText(index)));
         window->findChild<QPushButton *>(QStringLiteral("btnConnectPort"))->click();
+
+        // A transfer's closing warning runs its own event loop; this closes it.
+        auto *closer = new QTimer(qApp);
+        QObject::connect(closer, &QTimer::timeout, [] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget()))
+                box->accept();
+        });
+        closer->start(1);
     }
 
     // Reads whatever the tool has sent so far.

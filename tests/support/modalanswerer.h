@@ -4,7 +4,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QMessageBox>
+#include <QPointer>
 #include <QStringList>
 #include <QTimer>
 #include <functional>
@@ -27,6 +29,10 @@ public:
 
     QStringList messages() const { return m_messages; }
 
+    // Keeps each message box open this long, then calls beforeAnswer.
+    int holdMs = 0;
+    std::function<void()> beforeAnswer;
+
 private:
     void answer()
     {
@@ -34,6 +40,14 @@ private:
         if (!modal || !modal->isVisible())
             return;
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            if (box != m_box) {
+                m_box = box;
+                m_shown.start();
+            }
+            if (m_shown.elapsed() < holdMs)
+                return;
+            if (beforeAnswer)
+                beforeAnswer();
             m_messages << box->windowTitle() + QLatin1Char('|') + box->text();
             QAbstractButton *ok = box->button(QMessageBox::Ok);
             if (ok)
@@ -51,6 +65,8 @@ private:
     }
 
     QTimer m_timer;
+    QPointer<QMessageBox> m_box;
+    QElapsedTimer m_shown;
     QStringList m_messages;
     DialogHandler m_handler;
 };

@@ -19,7 +19,17 @@
 class DumpFiles
 {
 public:
-    bool ready() { return QDir().mkpath(sNvramDir) && QFileInfo(sNvramDir).isWritable(); }
+    // The tests need the directory the tool really writes to; ./test.sh
+    // creates it.
+    static void requireDirectory()
+    {
+        QVERIFY2(QFileInfo(sNvramDir).isDir() && QFileInfo(sNvramDir).isWritable(),
+                 qPrintable(sNvramDir
+                            + QStringLiteral(" is missing or not writable; run ./test.sh, or "
+                                             "create it with: sudo install -d -o \"$USER\" -g "
+                                             "dialout -m 2775 ")
+                            + sNvramDir));
+    }
 
     QString newName()
     {
@@ -33,8 +43,10 @@ public:
 
     ~DumpFiles()
     {
-        for (const QString &path : qAsConst(m_paths))
+        for (const QString &path : qAsConst(m_paths)) {
             QFile::remove(path);
+            QFile::remove(path + sPartExt);
+        }
     }
 
 private:

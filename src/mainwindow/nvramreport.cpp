@@ -1,0 +1,94 @@
+#include "nvramreport.h"
+
+#include <QStringList>
+
+namespace {
+
+// A warning lists this many places by name and counts the rest.
+constexpr int iListedNotes = 5;
+
+QString plural(qint64 count, const char *singular, const char *several)
+{
+    return QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? singular : several));
+}
+
+} // namespace
+
+void NvramReport::note(const QString &sWhere, const QString &sReason)
+{
+    m_notes.append({ sWhere, sReason });
+}
+
+void NvramReport::stopAt(const QString &sPage, const QString &sReason)
+{
+    m_stopPage = sPage;
+    m_stopReason = sReason;
+}
+
+QString NvramReport::listedNotes() const
+{
+    QStringList listed;
+    for (qsizetype i = 0; i < m_notes.size() && i < iListedNotes; ++i)
+        listed << m_notes.at(i).sWhere + QStringLiteral(": ") + m_notes.at(i).sReason;
+    QString sText = listed.join(QStringLiteral("; "));
+    if (m_notes.size() > iListedNotes)
+        sText += QStringLiteral("; and %1 more").arg(m_notes.size() - iListedNotes);
+    return sText + QLatin1Char('.');
+}
+
+QString NvramReport::readStoppedText(const QString &sDumpPath, const QString &sPartPath,
+                                     bool bDumpExisted) const
+{
+    QString sText = QStringLiteral("Error: The NVRAM read stopped at page %1: %2. ")
+                            .arg(m_stopPage, m_stopReason);
+    if (iPagesRead == 0)
+        sText += QStringLiteral("No page was read, so nothing was kept. ");
+    else
+        sText += QStringLiteral("%1 of %2 pages were read; they are kept in %3, which is not "
+                                "offered for writing back. ")
+                         .arg(iPagesRead)
+                         .arg(iPagesExpected)
+                         .arg(sPartPath);
+    if (bDumpExisted)
+        sText += QStringLiteral("The existing %1 was not changed.").arg(sDumpPath);
+    else
+        sText += QStringLiteral("No %1 was written.").arg(sDumpPath);
+    return sText;
+}
+
+QString NvramReport::readNotesText(const QString &sDumpPath) const
+{
+    return QStringLiteral("Warning: The NVRAM dump %1 is complete, but %2 will not write back "
+                          "unchanged: ")
+                   .arg(sDumpPath, plural(m_notes.size(), "page", "pages"))
+            + listedNotes();
+}
+
+QString NvramReport::badNameText(const QString &sName)
+{
+    return QStringLiteral("Error: \"%1\" cannot be used as a dump name. Type a name that is not "
+                          "empty, \".\" or \"..\" and holds no \"/\". Nothing was read.")
+            .arg(sName);
+}
+
+QString NvramReport::cannotCreateText(const QString &sPath, const QString &sReason)
+{
+    return QStringLiteral("Error: Could not create %1: %2. Nothing was read.").arg(sPath, sReason);
+}
+
+QString NvramReport::cannotReplaceText(const QString &sDumpPath, const QString &sPartPath,
+                                       const QString &sReason)
+{
+    return QStringLiteral("Error: The NVRAM dump is complete, but %1 could not be replaced: %2. "
+                          "The dump is kept in %3.")
+            .arg(sDumpPath, sReason, sPartPath);
+}
+
+QString NvramReport::writeText() const
+{
+    return QStringLiteral("Error: %1 not sent and %2 no reply, so the board may not hold the "
+                          "file's values: ")
+                   .arg(plural(iLinesSkipped, "line was", "lines were"),
+                        plural(iUnanswered, "command got", "commands got"))
+            + listedNotes();
+}

@@ -1,0 +1,54 @@
+#ifndef NVRAMREPORT_H
+#define NVRAMREPORT_H
+
+#include <QList>
+#include <QString>
+
+// What a transfer could not do as asked. It is filled while the transfer
+// runs and told to the user in one warning at its end; every warning text of
+// the two transfers is composed here.
+class NvramReport
+{
+public:
+    // A page of a dump that will not write back as it stands ("page 0003"),
+    // or a line or command of a file that did not reach the board ("line 5").
+    void note(const QString &sWhere, const QString &sReason);
+    bool hasNotes() const { return !m_notes.isEmpty(); }
+
+    // Read: the first page that could not be read, and why.
+    void stopAt(const QString &sPage, const QString &sReason);
+    bool stopped() const { return !m_stopReason.isEmpty(); }
+    // Complete: page 0 was read and every page it announced after it.
+    bool complete() const { return !stopped() && iPagesRead > 0; }
+
+    int iPagesRead = 0;
+    qint64 iPagesExpected = 0; // known once page 0 is read
+    int iLinesSkipped = 0;
+    int iUnanswered = 0;
+
+    // Warnings of the read (sDumpPath is the .nvr, sPartPath its .part).
+    QString readStoppedText(const QString &sDumpPath, const QString &sPartPath,
+                            bool bDumpExisted) const;
+    QString readNotesText(const QString &sDumpPath) const;
+    static QString badNameText(const QString &sName);
+    static QString cannotCreateText(const QString &sPath, const QString &sReason);
+    static QString cannotReplaceText(const QString &sDumpPath, const QString &sPartPath,
+                                     const QString &sReason);
+
+    // Warning of the write.
+    QString writeText() const;
+
+private:
+    struct Note
+    {
+        QString sWhere;
+        QString sReason;
+    };
+    QString listedNotes() const;
+
+    QList<Note> m_notes;
+    QString m_stopPage;
+    QString m_stopReason;
+};
+
+#endif // NVRAMREPORT_H
