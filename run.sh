@@ -6,13 +6,8 @@ cd "$(dirname "$0")"
 scripts/setup.sh
 scripts/build.sh build aux-nvram aux-board-sim
 
-# The tool writes its dumps here and does not create the directory itself.
-nvram_dir=/opt/VYK_PLUS/NVRAM/AUXPCB
-if [ ! -d "$nvram_dir" ]; then
-    sudo_cmd=()
-    [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-    "${sudo_cmd[@]}" install -d -o "$(id -u)" -g dialout -m 2775 "$nvram_dir" || true
-fi
+# The tool writes its dumps there and does not create the directory itself.
+scripts/nvram-dir.sh || echo "Could not create the NVRAM directory; dumps will fail." >&2
 
 sim_dir=$(mktemp -d)
 trap 'kill "$sim_pid" 2>/dev/null || true; rm -rf "$sim_dir"' EXIT

@@ -3,6 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh
+scripts/nvram-dir.sh # the transfer tests write real dumps there
 scripts/build.sh build
 cd build
 ctest --output-on-failure --timeout 600
