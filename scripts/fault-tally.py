@@ -1,0 +1,189 @@
+#!/usr/bin/env python3
+"""Measures which regressions the test suite catches.
+
+Each fault below is one small change to one line of src/, the kind a real
+regression is. The script copies the working tree to a scratch directory,
+builds it once, then for each fault: applies it, rebuilds, runs ctest until
+the first failing test, and puts the line back. It prints, per fault, the
+test that caught it or MISSED, and ends with the list of missed faults.
+
+  scripts/fault-tally.py                 # every fault
+  scripts/fault-tally.py --only F03,F17  # some of them
+  scripts/fault-tally.py --check         # only check that each fault applies
+"""
+
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+# (id, file under src/, text that occurs exactly once, its replacement)
+FAULTS = [
+    # board link: serialtransport.*, connection.*
+    ("F01", "mainwindow/serialtransport.cpp", "        drainLine();\n", "\n"),
+    ("F02", "mainwindow/serialtransport.cpp",
+     "        serialPort.clear(QSerialPort::AllDirections);", "        ;"),
+    ("F03", "mainwindow/serialtransport.h", "iMaxReplyChars = 201;", "iMaxReplyChars = 200;"),
+    ("F04", "mainwindow/serialtransport.h", "iWatchdogMs = 2000;", "iWatchdogMs = 1000;"),
+    ("F05", "mainwindow/serialtransport.cpp",
+     "QThread::msleep(static_cast<unsigned long>(iLeftMs));", ";"),
+    ("F06", "mainwindow/serialtransport.cpp",
+     "if (iRead < 0 || (iRead == 0 && serialPortFailed())) {", "if (iRead < 0) {"),
+    ("F07", "mainwindow/serialtransport.cpp",
+     "QChar character(static_cast<uchar>(byte & 0xFF));",
+     "QChar character(static_cast<uchar>(byte & 0x7F));"),
+    ("F08", "mainwindow/serialtransport.cpp",
+     "sinceLastCharacter.hasExpired(iCharacterGapMs))",
+     "sinceLastCharacter.hasExpired(2 * iCharacterGapMs))"),
+    ("F09", "mainwindow/connection.cpp", "        bReadError = false;\n", "\n"),
+    ("F10", "mainwindow/connection.cpp", "            iKeepAliveCountdown = 1;",
+     "            iKeepAliveCountdown = 2;"),
+    ("F11", "mainwindow/connection.h", "iPollingIntervalMs = 750;", "iPollingIntervalMs = 500;"),
+    ("F12", "mainwindow/connection.cpp", "        sendCommand(sHelloCommand, sHelloCommand.length());\n        readReply();\n        serialPort.close();",
+     "        serialPort.close();"),
+    ("F13", "mainwindow/connection.cpp", "ui->btnToAuxPCB->setEnabled(true);",
+     "ui->btnToAuxPCB->setEnabled(false);"),
+    ("F14", "mainwindow/connection.cpp", "        iConnectionState = 3;", "        iConnectionState = 0;"),
+    ("F15", "mainwindow/connection.cpp", "    if (bExchangeRunning)\n        return;\n", ""),
+    ("F16", "mainwindow/connection.cpp", "    if (arg1.isEmpty())\n        return;\n", ""),
+    # window: mainwindow.cpp, main.cpp, dlguploadnvram.cpp
+    ("F17", "mainwindow/mainwindow.cpp", "QSerialPort::Baud57600", "QSerialPort::Baud38400"),
+    ("F18", "mainwindow/mainwindow.cpp", "setParity(QSerialPort::NoParity)",
+     "setParity(QSerialPort::EvenParity)"),
+    ("F19", "mainwindow/mainwindow.cpp", "    ui->btnConnectPort->hide();\n", "\n"),
+    ("F20", "mainwindow/mainwindow.cpp", "split(QLatin1Char(':')", "split(QLatin1Char(';')"),
+    ("F21", "main/main.cpp", "QStringLiteral(\"01.00.2\")", "QStringLiteral(\"01.00.1\")"),
+    ("F22", "main/main.cpp", "    return app.exec();", "    return app.exec() + 1;"),
+    ("F23", "dlguploadnvram/dlguploadnvram.cpp", "{\n    on_btnOK_clicked();\n}", "{\n    hide();\n}"),
+    # dump file and read: nvramfile.cpp, nvramread.cpp
+    ("F24", "mainwindow/nvramfile.cpp", "while (sText.length() < width)",
+     "while (sText.length() <= width)"),
+    ("F25", "mainwindow/nvramfile.cpp", "    return sText.toUpper();", "    return sText;"),
+    ("F26", "mainwindow/nvramfile.cpp", "\n            && !sName.contains(QLatin1Char('/'));", ";"),
+    ("F27", "mainwindow/nvramread.cpp", "iReplyPrefixLength = 7;", "iReplyPrefixLength = 6;"),
+    ("F28", "mainwindow/nvramread.cpp", "return sReply.length() > sCommand.length();",
+     "return sReply.length() >= sCommand.length();"),
+    ("F29", "mainwindow/nvramread.cpp", "sValue.toInt(&bOk, 10);", "sValue.toInt(&bOk, 16);"),
+    ("F30", "mainwindow/nvramread.cpp", "if (page >= iLastPage) {", "if (page > iLastPage) {"),
+    ("F31", "mainwindow/nvramread.cpp", "                QFile::remove(sPartPath);\n", "                ;\n"),
+    ("F32", "mainwindow/nvramread.cpp", "QFile::encodeName(path).constData())",
+     "QFile::encodeName(sPartPath).constData())"),
+    ("F33", "mainwindow/nvramread.cpp", "if (4 + pageText.length()", "if (3 + pageText.length()"),
+    ("F34", "mainwindow/nvramread.cpp", "                character = QLatin1Char(' ');",
+     "                character = QLatin1Char('_');"),
+    ("F35", "mainwindow/nvramread.cpp",
+     "    MainPollingTimer->start(iPollingIntervalMs);\n    ui->editFromAuxPCB", "    ui->editFromAuxPCB"),
+    # write: nvramwrite.cpp, nvramreport.cpp
+    ("F36", "mainwindow/nvramwrite.cpp", "[0-9A-F]{4,5}$", "[0-9A-F]{4}$"),
+    ("F37", "mainwindow/nvramwrite.cpp", "if (readReply() == 0 || bReadError) {",
+     "if (readReply() == 0) {"),
+    ("F38", "mainwindow/nvramwrite.cpp", "exchange(QStringLiteral(\"$A8%\")",
+     "exchange(QStringLiteral(\"$A9%\")"),
+    ("F39", "mainwindow/nvramwrite.cpp", "sName.mid(0, sName.length() - 4)",
+     "sName.mid(0, sName.length() - 3)"),
+    ("F40", "mainwindow/nvramwrite.cpp", "if (character.unicode() > 0xFF)",
+     "if (character.unicode() > 0x7F)"),
+    ("F41", "mainwindow/nvramwrite.cpp", "bHasDescription = fields.size() >= 3;",
+     "bHasDescription = fields.size() >= 2;"),
+    ("F42", "mainwindow/nvramreport.cpp", "iListedNotes = 5;", "iListedNotes = 4;"),
+    ("F43", "mainwindow/nvramreport.cpp", "count == 1 ? singular", "count <= 1 ? singular"),
+    # the one-instance guard: singleapplication/
+    ("F44", "singleapplication/qtlocalpeer.cpp", "prefix.truncate(6);", "prefix.truncate(5);"),
+    ("F45", "singleapplication/qtlocalpeer.cpp",
+     "    socketNameText += QLatin1Char('-') + QString::number(::getuid(), 16);\n", "\n"),
+    ("F46", "singleapplication/qtlocalpeer.h", "MaxMessageLength = 1024 * 1024;",
+     "MaxMessageLength = 64 * 1024 * 1024;"),
+    ("F47", "singleapplication/qtlocalpeer.cpp", "attempt < 2; ++attempt", "attempt < 1; ++attempt"),
+    ("F48", "singleapplication/qtlocalpeer.cpp", "return socket.read(qstrlen(ack)) == ack;",
+     "return !socket.read(qstrlen(ack)).isEmpty();"),
+    ("F49", "singleapplication/qtlocalpeer.cpp",
+     "        QFile::remove(QDir::cleanPath(QDir::tempPath()) + QLatin1Char('/') + socketNameText);\n",
+     "\n"),
+    ("F50", "singleapplication/qtlocalpeer.cpp", "    bytes.truncate(got);\n", "\n"),
+    ("F51", "singleapplication/qtlocalpeer.cpp", "socket->write(ack, qstrlen(ack));",
+     "socket->write(ack, 2);"),
+    ("F52", "singleapplication/qtlockedfile.cpp", "(kind == SharedLock) ? F_RDLCK : F_WRLCK;",
+     "F_WRLCK;"),
+    ("F53", "singleapplication/qtlockedfile.cpp", "    if (mode & QIODevice::Truncate) {",
+     "    if (false) {"),
+    ("F54", "singleapplication/qtsingleapplication.cpp", "                Qt::UniqueConnection);",
+     "                Qt::AutoConnection);"),
+    ("F55", "singleapplication/qtsingleapplication.cpp",
+     "    actWin->setWindowState(actWin->windowState() & ~Qt::WindowMinimized);\n", "\n"),
+]
+
+
+def run(cmd, cwd, log):
+    with open(log, "w") as out:
+        return subprocess.call(cmd, cwd=cwd, stdout=out, stderr=subprocess.STDOUT)
+
+
+def first_failure(log):
+    text = open(log, errors="replace").read()
+    found = re.findall(r"^\s*\d+/\d+ Test\s+#\d+: (\S+) \.+\*?\*?\*?\s*(Failed|Timeout|Exception|Not Run)",
+                       text, re.M)
+    if found:
+        return found[0][0]
+    return "ctest failed"
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--only", help="comma-separated fault ids")
+    parser.add_argument("--scratch", default="/tmp/aux-nvram-fault-tally")
+    parser.add_argument("--check", action="store_true")
+    args = parser.parse_args()
+
+    root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+    chosen = [f for f in FAULTS if not args.only or f[0] in args.only.split(",")]
+
+    for fid, path, old, _ in chosen:
+        count = open(os.path.join(root, "src", path)).read().count(old)
+        if count != 1:
+            sys.exit(f"{fid}: the text to change occurs {count} times in src/{path}")
+    if args.check:
+        print(f"{len(chosen)} faults apply")
+        return
+
+    tree = os.path.join(args.scratch, "tree")
+    build = os.path.join(args.scratch, "build")
+    os.makedirs(args.scratch, exist_ok=True)
+    subprocess.check_call(["rsync", "-a", "--delete", "--exclude", "/build*", "--exclude", ".git",
+                           root + "/", tree + "/"])
+    subprocess.check_call(["cmake", "-S", tree, "-B", build, "-G", "Ninja",
+                           "-DCMAKE_BUILD_TYPE=RelWithDebInfo"], stdout=subprocess.DEVNULL)
+    ctest = ["ctest", "--stop-on-failure", "--timeout", "150", "--output-on-failure"]
+    log = os.path.join(args.scratch, "log.txt")
+    started = time.time()
+    if run(["cmake", "--build", build], tree, log) != 0 or run(ctest, build, log) != 0:
+        sys.exit(f"the unchanged tree does not pass; see {log}")
+    print(f"unchanged tree passes in {time.time() - started:.0f} s", flush=True)
+
+    missed = []
+    for fid, path, old, new in chosen:
+        source = os.path.join(tree, "src", path)
+        original = open(source).read()
+        open(source, "w").write(original.replace(old, new, 1))
+        started = time.time()
+        flog = os.path.join(args.scratch, f"{fid}.txt")
+        try:
+            if run(["cmake", "--build", build], tree, flog) != 0:
+                verdict = "DOES NOT BUILD"
+                missed.append(fid)
+            elif run(ctest, build, flog) == 0:
+                verdict = "MISSED"
+                missed.append(fid)
+            else:
+                verdict = "caught by " + first_failure(flog)
+        finally:
+            open(source, "w").write(original)
+        print(f"{fid}  src/{path:42} {verdict}  ({time.time() - started:.0f} s)", flush=True)
+
+    print(f"\n{len(chosen) - len(missed)} of {len(chosen)} caught; missed: {' '.join(missed) or 'none'}")
+
+
+if __name__ == "__main__":
+    main()
