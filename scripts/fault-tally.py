@@ -151,8 +151,10 @@ def main():
     tree = os.path.join(args.scratch, "tree")
     build = os.path.join(args.scratch, "build")
     os.makedirs(args.scratch, exist_ok=True)
-    subprocess.check_call(["rsync", "-a", "--delete", "--exclude", "/build*", "--exclude", ".git",
-                           root + "/", tree + "/"])
+    shutil.rmtree(tree, ignore_errors=True)
+    shutil.copytree(root, tree, symlinks=True,
+                    ignore=lambda d, names: [n for n in names if d == root
+                                             and (n.startswith("build") or n == ".git")])
     subprocess.check_call(["cmake", "-S", tree, "-B", build, "-G", "Ninja",
                            "-DCMAKE_BUILD_TYPE=RelWithDebInfo"], stdout=subprocess.DEVNULL)
     ctest = ["ctest", "--stop-on-failure", "--timeout", "150", "--output-on-failure"]
