@@ -6,4 +6,4 @@ scripts/setup.sh
 scripts/nvram-dir.sh # the transfer tests write real dumps there
 scripts/build.sh build
 cd build
-ctest --output-on-failure --timeout 600
+ctest --output-on-failure --parallel 2 --timeout 600

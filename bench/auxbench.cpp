@@ -8,13 +8,11 @@
 // Line-time limits count the bytes that actually crossed the line, commands
 // and replies, at 57600 baud 8N1 (10 bits a byte, 5760 bytes/s).
 
+#include "boardlink.h"
 #include "instanceprobes.h"
 #include "mainwindow.h"
-#include "modalanswerer.h"
 #include "nvramfile.h"
 #include "serialtransport.h"
-#include "transferfixture.h"
-#include "windowdriver.h"
 
 #include <QApplication>
 #include <QDir>
@@ -86,7 +84,7 @@ struct Bench : BoardLink
 
     void chooseUpload(const QString &path)
     {
-        ModalAnswerer answerer(chooseFile(path));
+        ModalAnswerer answerer(path);
         WindowDriver::click(*window, "btnToAuxPCB");
     }
     void send() { WindowDriver::click(*window, "btnSendParams"); }

@@ -157,7 +157,7 @@ def main():
                                              and (n.startswith("build") or n == ".git")])
     subprocess.check_call(["cmake", "-S", tree, "-B", build, "-G", "Ninja",
                            "-DCMAKE_BUILD_TYPE=RelWithDebInfo"], stdout=subprocess.DEVNULL)
-    ctest = ["ctest", "--stop-on-failure", "--timeout", "150", "--output-on-failure"]
+    ctest = ["ctest", "--stop-on-failure", "--parallel", "2", "--timeout", "300", "--output-on-failure"]
     log = os.path.join(args.scratch, "log.txt")
     started = time.time()
     if run(["cmake", "--build", build], tree, log) != 0 or run(ctest, build, log) != 0:

@@ -18,12 +18,9 @@ inline bool primaryAnswers(const QString &socketPath, int replyTimeoutMs = 3000)
     if (!socket.waitForConnected(1000))
         return false;
     socket.write(QByteArray(4, '\0'));
-    if (!socket.waitForBytesWritten(1000))
-        return false;
     QByteArray reply;
     while (reply.size() < 3 && socket.waitForReadyRead(replyTimeoutMs))
         reply += socket.readAll();
-    socket.disconnectFromServer();
     return reply == "ack";
 }
 

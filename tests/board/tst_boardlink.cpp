@@ -1,0 +1,209 @@
+// The board link against the simulated board on a pty: single exchanges,
+// a connection's life timed on the board's own clock, and a line that fails.
+
+#include "boardlink.h"
+#include "connection.h"
+#include "serialtransport.h"
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+using namespace WindowDriver;
+using Frames = QList<QByteArray>;
+using Exchanges = QList<QPair<QString, QString>>;
+
+static QString hexCommand(const QByteArray &replyBytes)
+{
+    return "$T0" + QString::fromLatin1(replyBytes.toHex()) + '%';
+}
+
+static int exchange(MainWindow &window, const QString &command)
+{
+    window.sendCommand(command, command.length());
+    return window.readReply();
+}
+
+static void verifyDisconnectedLook(MainWindow &window)
+{
+    QVERIFY(button(window, "btnConnectPort")->styleSheet().contains("red"));
+    QCOMPARE(edit(window, "editFromAuxPCB")->text(), QStringLiteral("------------------"));
+    QCOMPARE(edit(window, "editToAuxPCB")->text(), QStringLiteral("------------------"));
+    QVERIFY(!button(window, "btnFromAuxPCB")->isEnabled());
+    QVERIFY(!button(window, "btnToAuxPCB")->isEnabled());
+    QVERIFY(!button(window, "btnSendParams")->isVisible());
+    for (QTimer *timer : window.findChildren<QTimer *>())
+        QVERIFY(!timer->isActive());
+}
+
+// Each frame of the log at its time after the click, within -60/+120 ms.
+static void verifyTimes(const QList<BoardSimProcess::LogEntry> &log, double clickedAt,
+                        const QList<QPair<QByteArray, double>> &expected)
+{
+    QCOMPARE(log.size(), expected.size());
+    for (int i = 0; i < log.size(); ++i) {
+        const double at = log[i].ms - clickedAt;
+        QCOMPARE(log[i].frame, expected[i].first);
+        QVERIFY2(at > expected[i].second - 60 && at < expected[i].second + 120,
+                 qPrintable(QStringLiteral("%1 at %2 ms").arg(log[i].frame).arg(at)));
+    }
+}
+
+class TestBoardLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void exchanges_data()
+    {
+        QTest::addColumn<QStringList>("board");
+        QTest::addColumn<Exchanges>("exchanges"); // command, reply
+        QTest::addColumn<Frames>("frames");       // as logged; empty: the commands
+        QTest::addColumn<double>("minMs");        // all exchanges together
+        QTest::addColumn<double>("maxMs");
+
+        // Descriptions 1 to 4 make replies of 201, 201 and 200 characters and one cut at 201.
+        static QTemporaryDir dir;
+        const QString longTexts = dir.filePath("long.nvr");
+        writeAll(longTexts,
+                 "Page Number | Value | Description\n0000 | 4 | zero\n0001 | 1 | "
+                         + QByteArray(230, 'x') + "\n0002 | 2 | " + QByteArray(193, 'y')
+                         + "\n0003 | 3 | " + QByteArray(192, 'y') + "\n0004 | 4 | "
+                         + QByteArray(260, 'z') + "\n");
+        const QStringList instant { "--baud", "0" };
+        QTest::newRow("reply ends at '#' or 201 characters")
+                << instant + QStringList { "--load", longTexts }
+                << Exchanges { { hexCommand("ab#cd#"), "ab#" },
+                               { hexCommand(QByteArray("a\0b\0\0#", 6)), "ab#" },
+                               { hexCommand("\xE9\xFF\x80#"),
+                                 QString::fromLatin1("\xE9\xFF\x80#") },
+                               { "$A70001%", "A70001=" + QString(194, 'x') },
+                               { "$A70002%", "A70002=" + QString(193, 'y') + '#' },
+                               { "$A70003%", "A70003=" + QString(192, 'y') + '#' },
+                               { "$A70004%", "A70004=" + QString(194, 'z') },
+                               { hexCommand("ok#"), "ok#" } }
+                << Frames() << 0.0 << 1000.0;
+        // 217 bytes on an 8N1 line at 57600 baud take 37.7 ms.
+        QTest::newRow("paced at 57600 baud")
+                << QStringList { "--load", longTexts }
+                << Exchanges { { "$A70003%", "A70003=" + QString(192, 'y') + '#' },
+                               { "$A9%", "A9OK#" } }
+                << Frames() << 37.0 << 1000.0;
+        QTest::newRow("silent board: the watchdog, twice")
+                << instant + QStringList { "--fault", "silent" }
+                << Exchanges { { "$C0%", "" }, { "$A9%", "" } } << Frames() << 3950.0 << 4600.0;
+        QTest::newRow("reply stalls after one byte")
+                << instant + QStringList { "--fault", "first-char-only" }
+                << Exchanges { { "$A9%", "A" } } << Frames() << 1950.0 << 2400.0;
+        const QString command95 = "$A5" + QString(91, 'd') + '%';
+        QTest::newRow("command cut at 90 bytes")
+                << instant << Exchanges { { command95, "" }, { "$A9%", "A9OK#" } }
+                << Frames { command95.left(90).toLatin1(), "$A9%" } << 1950.0 << 2400.0;
+    }
+
+    void exchanges()
+    {
+        QFETCH(QStringList, board);
+        QFETCH(Exchanges, exchanges);
+        QFETCH(Frames, frames);
+        QFETCH(double, minMs);
+        QFETCH(double, maxMs);
+
+        BoardLink link;
+        QVERIFY(link.start(board));
+        link.connect();
+        ModalAnswerer answerer;
+        const double before = BoardSimProcess::nowMs();
+        for (const auto &[command, reply] : exchanges) {
+            QCOMPARE(exchange(*link.window, command), reply.length());
+            QCOMPARE(sReply, reply);
+            if (frames.size() < exchanges.size())
+                frames << command.toLatin1();
+        }
+        const double ms = BoardSimProcess::nowMs() - before;
+        QVERIFY2(ms >= minMs && ms <= maxMs, qPrintable(QString::number(ms)));
+        QCOMPARE(link.sim.frames(), frames);
+        QVERIFY(answerer.messages().isEmpty());
+    }
+
+    void connectionLife()
+    {
+        BoardLink link;
+        QVERIFY(link.start({ "--baud", "0" }));
+        QPushButton *connectButton = button(*link.window, "btnConnectPort");
+        QVERIFY(!connectButton->isVisible());
+        double clickedAt = link.connect();
+        QVERIFY(connectButton->isVisible() && connectButton->styleSheet().contains("green"));
+
+        // The port as the board's side of the pty sees it: 57600 baud, 8N1.
+        const int fd =
+                ::open(QFile::encodeName(link.sim.portName()), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        termios line {};
+        QVERIFY(fd >= 0 && tcgetattr(fd, &line) == 0);
+        ::close(fd);
+        QCOMPARE(cfgetispeed(&line), speed_t(B57600));
+        QCOMPARE(int(line.c_cflag & (CSIZE | PARENB | CSTOPB)), int(CS8));
+
+        // Greeting on the first tick, then a keep-alive on every second tick.
+        QTRY_VERIFY_WITH_TIMEOUT(link.sim.log().size() >= 3, 5000);
+        verifyTimes(link.sim.log(), clickedAt,
+                    { { "$A9%", 750 }, { "$C0%", 2250 }, { "$C0%", 3750 } });
+        QCOMPARE(edit(*link.window, "editFromAuxPCB")->text(), QStringLiteral("AuxParams"));
+        QCOMPARE(edit(*link.window, "editToAuxPCB")->text(), QString());
+        QVERIFY(button(*link.window, "btnFromAuxPCB")->isEnabled());
+        QVERIFY(button(*link.window, "btnToAuxPCB")->isEnabled());
+        ModalAnswerer chooser(QCoreApplication::applicationFilePath()); // any file offers SEND
+        click(*link.window, "btnToAuxPCB");
+        QVERIFY(button(*link.window, "btnSendParams")->isVisible());
+
+        // Disconnected after a counting tick, so the next connection's first
+        // tick after its greeting sends the keep-alive.
+        QTRY_COMPARE_WITH_TIMEOUT(iKeepAliveCountdown, 0, 1500);
+        click(*link.window, "btnConnectPort");
+        QTRY_COMPARE_WITH_TIMEOUT(iConnectionState, 0, 2000);
+        QCOMPARE(link.sim.frames().mid(3), Frames { "$A9%" });
+        verifyDisconnectedLook(*link.window);
+
+        const qsizetype before = link.sim.log().size();
+        clickedAt = link.connect();
+        QTRY_VERIFY_WITH_TIMEOUT(link.sim.log().size() >= before + 2, 3000);
+        verifyTimes(link.sim.log().mid(before), clickedAt, { { "$A9%", 750 }, { "$C0%", 1500 } });
+
+        // Two clicks inside one interval: the tick only says goodbye.
+        click(*link.window, "btnConnectPort");
+        QTRY_COMPARE_WITH_TIMEOUT(iConnectionState, 0, 2000);
+        link.connect();
+        click(*link.window, "btnConnectPort");
+        QTRY_COMPARE_WITH_TIMEOUT(iConnectionState, 0, 2000);
+        QCOMPARE(link.sim.frames().mid(before + 2), (Frames { "$A9%", "$A9%" }));
+        verifyDisconnectedLook(*link.window);
+    }
+
+    void hungUpLine()
+    {
+        ModalAnswerer answerer;
+        auto link = std::make_unique<BoardLink>();
+        QVERIFY(link->start({ "--baud", "0", "--fault", "hangup-after=1" }));
+        link->connect();
+        QCOMPARE(exchange(*link->window, "$A9%"), 5);
+        QVERIFY(link->sim.waitForFinished());
+        // The first failed read warns; this link's later exchanges wait out
+        // the watchdog asleep, without a new warning.
+        for (int i = 0; i < 2; ++i) {
+            const double cpuBefore = cpuSeconds(), before = BoardSimProcess::nowMs();
+            exchange(*link->window, "$C0%");
+            const double ms = BoardSimProcess::nowMs() - before, cpu = cpuSeconds() - cpuBefore;
+            QVERIFY2(ms < 2600 && cpu < 0.1 * ms / 1000 + 0.05, qPrintable(QString::number(cpu)));
+        }
+        QCOMPARE(answerer.messages(),
+                 QStringList { "VYK NVRAM|Error: Read timeout on command $C0%" });
+        // The next connection reads again.
+        link = std::make_unique<BoardLink>();
+        QVERIFY(link->start({ "--baud", "0" }));
+        link->connect();
+        QCOMPARE(exchange(*link->window, "$A9%"), 5);
+    }
+};
+
+QTEST_MAIN(TestBoardLink)
+#include "tst_boardlink.moc"

@@ -1,0 +1,278 @@
+// Reading the board into a dump and writing a file into it, through the
+// window against the simulated board. A row gives the board, what the user
+// does, every frame the board logged after the greeting (keep-alives
+// included), and the files and warnings that result.
+
+#include "boardlink.h"
+#include "styles.h"
+
+using namespace WindowDriver;
+using Frames = QList<QByteArray>;
+
+static const QByteArray sHeader("Page Number | Value | Description\n");
+static const QString sStopped("Error: The NVRAM read stopped at page ");
+static const QString sKept(" pages were read; they are kept in %2, which is not offered for "
+                           "writing back. ");
+static const QString sOldKept("The existing %1 was not changed.");
+
+static QByteArray pageText(int page)
+{
+    return QByteArray::number(page, 16).toUpper().rightJustified(4, '0');
+}
+
+// The value and description commands of pages 0 to count - 1.
+static Frames pageFrames(int count)
+{
+    Frames frames;
+    for (int page = 0; page < count; ++page)
+        frames << "$A6" + pageText(page) + "%"
+               << "$A7" + pageText(page) + "%";
+    return frames;
+}
+
+static QStringList boardFile(const QByteArray &lines, const QStringList &more = { "--baud", "0" })
+{
+    static QTemporaryDir dir;
+    static int count = 0;
+    const QString path = dir.filePath(QString::number(++count));
+    writeAll(path, sHeader + lines);
+    return more + QStringList { "--load", path };
+}
+
+static void columns()
+{
+    QTest::addColumn<QStringList>("board");
+    // "read", "cancel" (the name dialog's other button) or "write", then
+    // "name=" the name typed, "seed=" a command sent first, "dir" for a
+    // directory in the .part's place
+    QTest::addColumn<QString>("steps");
+    // The old dump of a read; the file written, null: the chooser is cancelled.
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<Frames>("frames");
+    QTest::addColumn<QByteArray>("dump"); // after a read; null: none
+    QTest::addColumn<QByteArray>("part");
+    QTest::addColumn<QStringList>("warnings"); // %1 the dump's path, %2 its .part's
+}
+
+class TestTransfers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanupTestCase()
+    {
+        for (const QString &name : QDir(sNvramDir).entryList({ m_prefix + '*' }))
+            QFile::remove(sNvramDir + name);
+    }
+
+    void transfer_data()
+    {
+        columns();
+        const QStringList instant { "--baud", "0" };
+        const QByteArray old("old backup\n"), none;
+        const QByteArray four("0000 | 3 | zero\n0001 | 11 | one\n0002 | 22 | two\n0003 | 33 | 3\n");
+        const QString nothingKept(". No page was read, so nothing was kept. ");
+        QTest::newRow("read up to page 0's value, Cancel reading too")
+                << boardFile(
+                           "0000 | 2 | t\n0001 | 17 | caf\xC3\xA9\n0002 | x y | d\n0003 | 9 | z\n")
+                << "cancel" << old << pageFrames(3)
+                << sHeader + "0000 | 2 | t\n0001 | 17 | caf\xC3\xA9\n0002 | x y | d\n"
+                << none << QStringList();
+        QByteArray pages;
+        for (int page = 1; page < 14; ++page)
+            pages += pageText(page) + " | v | d\n";
+        QTest::newRow("last page from page 0 in base 10")
+                << boardFile("0000 | 0010 | z\n" + pages) << "read" << none << pageFrames(11)
+                << sHeader + "0000 | 0010 | z\n" + pages.left(10 * 13) << none << QStringList();
+        QTest::newRow("silent board keeps the old dump")
+                << instant + QStringList { "--fault", "silent" } << "read" << old << pageFrames(1)
+                << old << none
+                << QStringList { sStopped + "0000: the board did not answer" + nothingKept
+                                 + sOldKept };
+        // An empty value makes an eight-character reply: no longer than its command.
+        QTest::newRow("page 0 refused")
+                << boardFile("0000 |  | zero\n") << "read" << none << pageFrames(1) << none << none
+                << QStringList { sStopped + "0000: the board refused the page" + nothingKept
+                                 + "No %1 was written." };
+        // The greeting and four replies, then silence.
+        QTest::newRow("board falls silent at page 2")
+                << boardFile(four, instant + QStringList { "--fault", "silent-after=5" }) << "read"
+                << old << pageFrames(3) << old << sHeader + four.left(32)
+                << QStringList { sStopped + "0002: the board did not answer. 2 of 4" + sKept
+                                 + sOldKept };
+        QTest::newRow("board hangs up at page 1")
+                << boardFile(four, instant + QStringList { "--fault", "hangup-after=4" }) << "read"
+                << none << pageFrames(2).mid(0, 3) << none << sHeader + four.left(16)
+                << QStringList { "Error: Read timeout on command $A70001%",
+                                 sStopped + "0001: the port could not be read. 1 of 4" + sKept
+                                         + "No %1 was written." };
+        // Paced like the real line: the cut reply's tail is still arriving
+        // when the next command is due, and must not pass for its reply.
+        QByteArray long253, rest;
+        for (int i = 0; i < 253; ++i)
+            long253 += char('a' + i % 26);
+        for (int page = 2; page < 6; ++page)
+            rest += pageText(page) + " | " + QByteArray::number(page) + " | p\n";
+        QTest::newRow("253-character page at 57600 baud")
+                << boardFile("0000 | 5 | zero\n0001 | 11 | " + long253 + "\n" + rest, {}) << "read"
+                << none << pageFrames(6)
+                << sHeader + "0000 | 5 | zero\n0001 | 11 | " + long253.left(194) + "\n" + rest
+                << none
+                << QStringList {
+                       "Warning: The NVRAM dump %1 is complete, but 1 page will not write "
+                       "back unchanged: page 0001: reply cut at 201 characters, too long "
+                       "to write back."
+                   };
+        QTest::newRow("bar and line break flagged")
+                << boardFile(four) << "read seed=$A50002x|y% seed=$A40003a\nb%" << none
+                << pageFrames(4) << sHeader + four.left(32) + "0002 | 22 | x|y\n0003 | a b | 3\n"
+                << none
+                << QStringList {
+                       "Warning: The NVRAM dump %1 is complete, but 2 pages will not write "
+                       "back unchanged: page 0002: holds \"|\"; page 0003: line break "
+                       "written as a space."
+                   };
+        QTest::newRow("part cannot be created")
+                << QStringList { "--baud", "0" } << "read dir" << none << Frames() << none << none
+                << QStringList { "Error: Could not create %2: Is a directory. Nothing was read." };
+        QTest::newRow("name with a slash")
+                << instant << "read name=../escape" << none << Frames() << none << none
+                << QStringList { "Error: \"../escape\" cannot be used as a dump name. Type a name "
+                                 "that is not empty, \".\" or \"..\" and holds no \"/\". Nothing "
+                                 "was read." };
+
+        const QString noReply("Error: 0 lines were not sent and 2 commands got no reply, so the "
+                              "board may not hold the file's values: line 2: no reply to \"$A5\"; "
+                              "the closing save: no reply to \"$A8\".");
+        const QString badPage(": page field is not 4 or 5 upper-case hex digits; line ");
+        // Fields after the third are ignored; two fields keep the board's description.
+        QTest::newRow("write page lines, 90-byte command, Latin-1 as single bytes")
+                << instant << "write"
+                << sHeader + "0000 | 2 | t\n0001 | 5 | a | b\n0003 | 9\n0004 | 1 | "
+                        + QByteArray(82, 'd') + "\n0002 | 7 | caf\xC3\xA9\n"
+                << Frames { "$A400002%",
+                            "$A50000t%",
+                            "$A400015%",
+                            "$A50001a%",
+                            "$A400039%",
+                            "$A400041%",
+                            "$A50004" + QByteArray(82, 'd') + "%",
+                            "$A400027%",
+                            "$A50002caf\xE9%",
+                            "$A8%" }
+                << none << none << QStringList();
+        QTest::newRow("write skips blank and short lines, no header, CRLF, no LF at the end")
+                << instant << "write"
+                << QByteArray("0000 | 0 | h\r\n\r\n0000 | 1 | a\r\n   \n0003\n0001 | 2")
+                << Frames { "$A400001%", "$A50000a%", "$A400012%", "$A8%" } << none << none
+                << QStringList();
+        QTest::newRow("write skips unsendable lines whole")
+                << instant << "write"
+                << sHeader
+                        + "0004 | 5 | 10 \xE2\x82\xAC\n12 | x | y\n000a | 1 | z\n123456 | 1 | "
+                          "z\n0000 | 1 | "
+                        + QByteArray(87, 'd') + "\n0001 | " + QByteArray(83, 'v')
+                        + "\n10000 | 1 | z\n"
+                << Frames { "$A4100001%", "$A510000z%", "$A8%" } << none << none
+                << QStringList { "Error: 6 lines were not sent and 0 commands got no reply, so the "
+                                 "board may not hold the file's values: line 2: character with no "
+                                 "Latin-1 byte; line 3"
+                                 + badPage + "4" + badPage
+                                 + "5: page field is not 4 or 5 upper-case hex digits; line 6: "
+                                   "command longer than 90 bytes; and 1 more." };
+        QTest::newRow("write to a board falling silent")
+                << instant + QStringList { "--fault", "silent-after=2" } << "write"
+                << sHeader + "0000 | 5 | a\n"
+                << Frames { "$A400005%", "$A50000a%", "$A8%" } << none << none
+                << QStringList { noReply };
+        QTest::newRow("write to a board hanging up")
+                << instant + QStringList { "--fault", "hangup-after=2" } << "write"
+                << sHeader + "0000 | 5 | a\n"
+                << Frames { "$A400005%" } << none << none
+                << QStringList { "Error: Read timeout on command $A50000a%", noReply };
+    }
+
+    void transfer()
+    {
+        QFETCH(QStringList, board);
+        QFETCH(QString, steps);
+        QFETCH(QByteArray, input);
+        QFETCH(Frames, frames);
+        QFETCH(QByteArray, dump);
+        QFETCH(QByteArray, part);
+        QFETCH(QStringList, warnings);
+
+        BoardLink link;
+        QVERIFY(link.start(board) && link.connectAndGreet());
+        QString name = m_prefix + QString::number(++m_count);
+        for (const QString &step : steps.split(' ')) {
+            if (step.startsWith("name="))
+                name = step.mid(5);
+            if (step.startsWith("seed=")) {
+                link.window->sendCommand(step.mid(5), step.length() - 5);
+                link.window->readReply();
+            }
+        }
+        const QString dumpPath = sNvramDir + name + sNvramExt, partPath = dumpPath + sPartExt;
+        const QString upload = m_scratch.filePath("upload.nvr");
+        QFile::remove(dumpPath); // a build that wrote a bad name may have left it
+        if (steps.endsWith(" dir"))
+            QDir().mkdir(partPath);
+        if (!input.isNull())
+            writeAll(steps == "write" ? upload : dumpPath, input);
+        const qsizetype sentBefore = link.sim.frames().size();
+        ModalAnswerer answerer(input.isNull() ? QString() : upload);
+        if (steps == "write") {
+            click(*link.window, "btnToAuxPCB");
+            QCOMPARE(edit(*link.window, "editToAuxPCB")->text(),
+                     QLatin1String(input.isNull() ? "" : "upload"));
+            QPushButton *send = button(*link.window, "btnSendParams");
+            QVERIFY(send->isVisible() && send->isEnabled());
+            click(*link.window, "btnSendParams");
+            QVERIFY(!send->isVisible() && !send->isEnabled());
+        } else {
+            link.readInto(name, steps == "cancel" ? "btnCancel" : "btnOK");
+            QCOMPARE(edit(*link.window, "editFromAuxPCB")->text(), name);
+            QCOMPARE(readAll(dumpPath), dump);
+            QCOMPARE(QFile::exists(dumpPath), !dump.isNull());
+            QCOMPARE(readAll(partPath), part);
+            if (!QDir().rmdir(partPath)) // the directory of "dir"
+                QCOMPARE(QFileInfo::exists(partPath), !part.isNull());
+        }
+        QCOMPARE(link.sim.frames().mid(sentBefore), frames);
+        for (QString &warning : warnings)
+            warning = "VYK NVRAM|" + warning.replace("%1", dumpPath).replace("%2", partPath);
+        QCOMPARE(answerer.messages(), warnings);
+        // Both transfers end alike: the field turns yellow and polling goes on.
+        const char *field = steps == "write" ? "editToAuxPCB" : "editFromAuxPCB";
+        QCOMPARE(edit(*link.window, field)->styleSheet(), sYellowEditStyle);
+        const QList<QTimer *> timers = link.window->findChildren<QTimer *>();
+        QVERIFY(std::any_of(timers.begin(), timers.end(), [](QTimer *t) { return t->isActive(); }));
+    }
+
+    // A row of the table on its own, as the read goes through all 65537 pages.
+    void readPastPageFFFF_data()
+    {
+        columns();
+        // From page 0x10000 on the commands grow to nine characters, so a
+        // one-character value no longer makes a reply longer than its command.
+        QByteArray all = "0000 | 65536 | z\n";
+        for (int page = 1; page < 0x10000; ++page)
+            all += pageText(page) + " | v | d\n";
+        QTest::newRow("five-digit page 10000")
+                << boardFile(all + "10000 | v | d\n") << "read" << QByteArray()
+                << pageFrames(0x10001) << QByteArray() << sHeader + all
+                << QStringList { sStopped + "10000: the board refused the page. 65536 of 65537"
+                                 + sKept + "No %1 was written." };
+    }
+    void readPastPageFFFF() { transfer(); }
+
+private:
+    // Dumps go to the tool's own directory, which ./test.sh creates.
+    const QString m_prefix = QStringLiteral("tst-%1-").arg(QCoreApplication::applicationPid());
+    int m_count = 0;
+    QTemporaryDir m_scratch;
+};
+
+QTEST_MAIN(TestTransfers)
+#include "tst_transfers.moc"

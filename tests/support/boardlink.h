@@ -1,0 +1,198 @@
+#ifndef BOARDLINK_H
+#define BOARDLINK_H
+
+#include "mainwindow.h"
+#include "nvramfile.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+#include <ctime>
+
+// Runs aux-board-sim, the simulated AUX PCB, for one test. It logs every
+// frame it receives, as "<CLOCK_MONOTONIC ms> <frame>", into a file of a
+// temporary directory of this object.
+class BoardSimProcess
+{
+public:
+    struct LogEntry
+    {
+        double ms;
+        QByteArray frame; // as logged: a line feed in it reads "\n"
+    };
+
+    BoardSimProcess() { m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel); }
+    ~BoardSimProcess()
+    {
+        m_process.terminate();
+        m_process.waitForFinished();
+    }
+
+    // Starts the simulator and waits for its pseudo-terminal's path.
+    bool start(const QStringList &args = {})
+    {
+        m_process.start(AUX_BOARD_SIM_PATH, QStringList(args) << "--log" << m_dir.filePath("log"));
+        while (m_process.waitForStarted() && !m_process.canReadLine()
+               && m_process.waitForReadyRead()) {
+        }
+        m_portName = QString::fromLocal8Bit(m_process.readLine().trimmed());
+        return !m_portName.isEmpty();
+    }
+    QString portName() const { return m_portName; }
+
+    QList<LogEntry> log() const
+    {
+        QFile file(m_dir.filePath("log"));
+        QList<LogEntry> entries;
+        for (const QByteArray &line :
+             (file.open(QIODevice::ReadOnly) ? file.readAll() : "").split('\n')) {
+            if (line.contains(' '))
+                entries.append({ line.left(line.indexOf(' ')).toDouble(),
+                                 line.mid(line.indexOf(' ') + 1).replace(" INCOMPLETE", "") });
+        }
+        return entries;
+    }
+    QList<QByteArray> frames() const
+    {
+        QList<QByteArray> frames;
+        for (const LogEntry &entry : log())
+            frames << entry.frame;
+        return frames;
+    }
+    bool waitForFinished() { return m_process.waitForFinished(); }
+    // Now on the clock of the log's time stamps.
+    static double nowMs() { return double(QDeadlineTimer::current().deadlineNSecs()) / 1e6; }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_portName;
+};
+
+// Drives the window the way a technician does.
+namespace WindowDriver {
+inline QPushButton *button(QWidget &window, const char *name)
+{
+    return window.findChild<QPushButton *>(QLatin1String(name));
+}
+inline QLineEdit *edit(QWidget &window, const char *name)
+{
+    return window.findChild<QLineEdit *>(QLatin1String(name));
+}
+inline void click(QWidget &window, const char *name)
+{
+    QTest::mouseClick(button(window, name), Qt::LeftButton);
+}
+// Steps through the port list with the arrow keys; each step activates an entry.
+inline bool choosePort(QWidget &window, const QString &port)
+{
+    auto *combo = window.findChild<QComboBox *>("comboBoxSerialPorts");
+    const int target = combo->findText(port);
+    combo->setFocus();
+    if (target >= 0 && combo->currentIndex() == target)
+        QTest::keyClick(combo, Qt::Key_Up);
+    while (target >= 0 && combo->currentIndex() != target)
+        QTest::keyClick(combo, combo->currentIndex() < target ? Qt::Key_Down : Qt::Key_Up);
+    return target >= 0;
+}
+} // namespace WindowDriver
+
+// Answers modal message boxes (recorded as "title|text", closed with OK)
+// and file choosers (given path typed in, or cancelled when it is empty)
+// from a timer that runs inside their event loops.
+class ModalAnswerer
+{
+public:
+    explicit ModalAnswerer(const QString &chosenFile = QString()) : m_file(chosenFile)
+    {
+        QObject::connect(&m_timer, &QTimer::timeout, [this] { answer(); });
+        m_timer.start(20);
+    }
+    QStringList messages() const { return m_messages; }
+
+private:
+    void answer()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            m_messages << box->windowTitle() + '|' + box->text();
+            box->button(QMessageBox::Ok)->click();
+        } else if (auto *chooser = qobject_cast<QFileDialog *>(modal)) {
+            chooser->findChild<QLineEdit *>("fileNameEdit")->setText(m_file);
+            // QFileDialog's own accept() checks the choice.
+            m_file.isEmpty() ? chooser->reject() : static_cast<QDialog *>(chooser)->accept();
+        }
+    }
+
+    QTimer m_timer;
+    QString m_file;
+    QStringList m_messages;
+};
+
+// A simulated board on a pty and a main window that lists its port.
+struct BoardLink
+{
+    BoardSimProcess sim;
+    std::unique_ptr<MainWindow> window;
+
+    bool start(const QStringList &simArguments)
+    {
+        if (!sim.start(simArguments))
+            return false;
+        qputenv("AUX_NVRAM_EXTRA_PORTS", sim.portName().toLocal8Bit());
+        window = std::make_unique<MainWindow>();
+        qunsetenv("AUX_NVRAM_EXTRA_PORTS");
+        window->show();
+        return QTest::qWaitForWindowExposed(window.get());
+    }
+    // Chooses the board's port and clicks connect; returns the click's time.
+    double connect()
+    {
+        WindowDriver::choosePort(*window, sim.portName());
+        const double clickedAt = BoardSimProcess::nowMs();
+        WindowDriver::click(*window, "btnConnectPort");
+        return clickedAt;
+    }
+    // Connects and waits for the greeting that enables the transfer buttons.
+    bool connectAndGreet()
+    {
+        connect();
+        return QTest::qWaitFor(
+                [this] { return WindowDriver::button(*window, "btnToAuxPCB")->isEnabled(); });
+    }
+    // Clicks "Enter", types the name and clicks the dialog's button: the
+    // read runs inside that click.
+    void readInto(const QString &name, const char *dialogButton = "btnOK")
+    {
+        WindowDriver::click(*window, "btnFromAuxPCB");
+        QWidget *dialog = QApplication::activeModalWidget();
+        WindowDriver::edit(*dialog, "lineEditFileName")->setText(name);
+        WindowDriver::click(*dialog, dialogButton);
+    }
+};
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// CPU time of this process so far, in seconds: a busy wait shows here.
+inline double cpuSeconds()
+{
+    return double(std::clock()) / CLOCKS_PER_SEC;
+}
+
+#endif // BOARDLINK_H
