@@ -70,7 +70,9 @@ private slots:
         columns();
         const QStringList instant { "--baud", "0" };
         const QByteArray old("old backup\n"), none;
-        const QByteArray four("0000 | 3 | zero\n0001 | 11 | one\n0002 | 22 | two\n0003 | 33 | 3\n");
+        // Page 3's description makes a 91-byte write-back command.
+        const QByteArray four("0000 | 3 | zero\n0001 | 11 | one\n0002 | 22 | two\n0003 | 33 | "
+                              + QByteArray(83, 'x') + "\n");
         const QString nothingKept(". No page was read, so nothing was kept. ");
         QTest::newRow("read up to page 0's value, Cancel reading too")
                 << boardFile(
@@ -125,12 +127,14 @@ private slots:
                    };
         QTest::newRow("bar and line break flagged")
                 << boardFile(four) << "read seed=$A50002x|y% seed=$A40003a\nb%" << none
-                << pageFrames(4) << sHeader + four.left(32) + "0002 | 22 | x|y\n0003 | a b | 3\n"
+                << pageFrames(4)
+                << sHeader + four.left(32) + "0002 | 22 | x|y\n0003 | a b | " + QByteArray(83, 'x')
+                        + "\n"
                 << none
                 << QStringList {
                        "Warning: The NVRAM dump %1 is complete, but 2 pages will not write "
                        "back unchanged: page 0002: holds \"|\"; page 0003: line break "
-                       "written as a space."
+                       "written as a space, too long to write back."
                    };
         QTest::newRow("part cannot be created")
                 << QStringList { "--baud", "0" } << "read dir" << none << Frames() << none << none
