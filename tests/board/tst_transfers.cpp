@@ -43,8 +43,8 @@ static void columns()
 {
     QTest::addColumn<QStringList>("board");
     // "read", "cancel" (the name dialog's other button) or "write", then
-    // "name=" the name typed, "seed=" a command sent first, "dir" for a
-    // directory in the .part's place
+    // "name=" the name typed, "seed=" a command sent first, "dir" or "full"
+    // for a directory or a link to /dev/full in the .part's place
     QTest::addColumn<QString>("steps");
     // The old dump of a read; the file written, null: the chooser is cancelled.
     QTest::addColumn<QByteArray>("input");
@@ -137,8 +137,12 @@ private slots:
                        "written as a space, too long to write back."
                    };
         QTest::newRow("part cannot be created")
-                << QStringList { "--baud", "0" } << "read dir" << none << Frames() << none << none
+                << instant << "read dir" << none << Frames() << none << none
                 << QStringList { "Error: Could not create %2: Is a directory. Nothing was read." };
+        QTest::newRow("full disk keeps the old dump")
+                << instant << "read full" << old << Frames() << old << none
+                << QStringList { sStopped + "0000: could not write %2: No space left on device"
+                                 + nothingKept + sOldKept };
         QTest::newRow("name with a slash")
                 << instant << "read name=../escape" << none << Frames() << none << none
                 << QStringList { "Error: \"../escape\" cannot be used as a dump name. Type a name "
@@ -222,6 +226,8 @@ private slots:
         QFile::remove(dumpPath); // a build that wrote a bad name may have left it
         if (steps.endsWith(" dir"))
             QDir().mkdir(partPath);
+        if (steps.endsWith(" full"))
+            QFile::link("/dev/full", partPath);
         if (!input.isNull())
             writeAll(steps == "write" ? upload : dumpPath, input);
         const qsizetype sentBefore = link.sim.frames().size();

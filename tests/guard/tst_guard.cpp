@@ -1,6 +1,7 @@
 // The one-instance guard inside one process: the names it derives, its lock
 // against another process, and its message channel as raw sockets speak it.
 
+#include "instanceprobes.h"
 #include "qtlocalpeer.h"
 #include "qtsingleapplication.h"
 
@@ -8,20 +9,12 @@
 #include <QLocalSocket>
 #include <QSignalSpy>
 #include <QThread>
-#include <QtEndian>
 #include <QtTest>
 
 #include <cstdio>
 #include <unistd.h>
 
 using QtLP_Private::QtLockedFile;
-
-static QByteArray frame(const QByteArray &payload, quint32 length = ~0u)
-{
-    QByteArray out(4, '\0');
-    qToBigEndian(length == ~0u ? quint32(payload.size()) : length, out.data());
-    return out + payload;
-}
 
 // Another process holding a lock, until this ends: this test's executable
 // run as "--hold shared|exclusive FILE" (fcntl locks only conflict between
@@ -40,15 +33,6 @@ struct LockHolder
         helper.waitForFinished();
     }
 };
-
-// Runs body on a thread of its own while this one's event loop goes on.
-static void onThread(const std::function<void()> &body)
-{
-    std::unique_ptr<QThread> thread(QThread::create(body));
-    thread->start();
-    if (!QTest::qWaitFor([&] { return thread->isFinished(); }, 15000))
-        qFatal("thread did not finish");
-}
 
 class TestGuard : public QObject
 {
@@ -112,14 +96,14 @@ private slots:
 
         const QString text = QStringLiteral("Grüße aus Köln ✓ 日本");
         const quint32 max = QtLocalPeer::MaxMessageLength;
-        QTest::newRow("UTF-8 text") << frame(text.toUtf8()) << QString() << QStringList { text };
+        QTest::newRow("UTF-8 text") << framed(text.toUtf8()) << QString() << QStringList { text };
         // The sender stays connected but stops; after 2 s the primary keeps what came.
         QTest::newRow("sender stops early")
-                << frame("abcd", 10) << QString() << QStringList { "abcd" };
+                << framed("abcd", 10) << QString() << QStringList { "abcd" };
         QTest::newRow("hang-up inside the length")
                 << QByteArray(2, '\0') << "^QtLocalPeer: Peer disconnected$" << QStringList();
         QTest::newRow("just over the limit")
-                << frame("abc", max + 1)
+                << framed("abc", max + 1)
                 << "^QtLocalPeer: Message of 1048577 bytes refused, the limit is 1048576 bytes$"
                 << QStringList();
     }
@@ -134,7 +118,7 @@ private slots:
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression(warning));
         QCOMPARE(sendRaw(sent, warning.isEmpty()), QByteArray(warning.isEmpty() ? "ack" : ""));
         // Connections are served in turn: once this one is answered, the first is done with.
-        QCOMPARE(sendRaw(frame("next")), QByteArray("ack"));
+        QCOMPARE(sendRaw(framed("next")), QByteArray("ack"));
         QTRY_COMPARE(spy.count(), received.size() + 1);
         QStringList got;
         for (const QList<QVariant> &args : std::as_const(spy))
@@ -184,7 +168,7 @@ private slots:
         QVERIFY(fake->wait(10000));
         // Big-endian count, then the UTF-8 bytes; nobody: two attempts with a pause between.
         if (listenAfterMs >= 0)
-            QCOMPARE(received, frame("gr\xc3\xbc\xc3\x9f"));
+            QCOMPARE(received, framed("gr\xc3\xbc\xc3\x9f"));
         else
             QVERIFY2(clock.elapsed() >= 245, qPrintable(QString::number(clock.elapsed())));
     }
@@ -199,13 +183,13 @@ private slots:
         app->setWindowToActivate(&window);
         app->setWindowToActivate(&window);
         QTest::ignoreMessage(QtWarningMsg, "This plugin does not support raise()");
-        QCOMPARE(sendRaw(frame("show yourself")), QByteArray("ack"));
+        QCOMPARE(sendRaw(framed("show yourself")), QByteArray("ack"));
         // Only the minimized flag goes.
         QTRY_COMPARE(window.windowState(), Qt::WindowStates(Qt::WindowMaximized));
         app->setWindowToActivate(&window, false);
         window.setWindowState(down);
         QSignalSpy spy(app, &QtSingleApplication::messageReceived);
-        QCOMPARE(sendRaw(frame("stay down")), QByteArray("ack"));
+        QCOMPARE(sendRaw(framed("stay down")), QByteArray("ack"));
         QTRY_COMPARE(spy.count(), 1);
         QCOMPARE(window.windowState(), down);
     }
@@ -216,14 +200,17 @@ private:
     QByteArray sendRaw(const QByteArray &bytes, bool awaitReply = true)
     {
         QByteArray reply;
-        onThread([&] {
+        std::unique_ptr<QThread> client(QThread::create([&] {
             QLocalSocket socket;
             socket.connectToServer(app->findChild<QtLocalPeer *>()->socketName());
             socket.write(bytes);
             socket.waitForBytesWritten();
             while (awaitReply && reply.size() < 3 && socket.waitForReadyRead(8000))
                 reply += socket.readAll();
-        });
+        }));
+        client->start();
+        if (!QTest::qWaitFor([&] { return client->isFinished(); }, 15000))
+            qFatal("client thread did not finish");
         return reply;
     }
 

@@ -5,18 +5,10 @@
 
 #include <QLocalSocket>
 #include <QProcess>
-#include <QtEndian>
 #include <QtTest>
 
 #include <memory>
 #include <unistd.h>
-
-static QByteArray lengthPrefix(quint32 length)
-{
-    QByteArray bytes(4, '\0');
-    qToBigEndian(length, bytes.data());
-    return bytes;
-}
 
 class TestInstances : public QObject
 {
@@ -73,7 +65,7 @@ private slots:
         int acked = 0;
         for (int i = 0; i < 50; ++i) {
             QLocalSocket *s = clients.emplace_back(std::make_unique<QLocalSocket>()).get();
-            connect(s, &QLocalSocket::connected, s, [s] { s->write(lengthPrefix(1) + "c"); });
+            connect(s, &QLocalSocket::connected, s, [s] { s->write(framed("c")); });
             // Each client hangs up once answered, as a sender does.
             connect(s, &QLocalSocket::readyRead, s, [s, &acked] {
                 acked += s->readAll() == "ack";
@@ -92,7 +84,7 @@ private slots:
         // Sent whole: a buffer taken for it would fill and show in the resident set.
         QLocalSocket socket;
         socket.connectToServer(socketPath());
-        socket.write(lengthPrefix(48 << 20) + QByteArray(48 << 20, 'x'));
+        socket.write(framed(QByteArray(48 << 20, 'x')));
         // Refused at once: the connection is dropped without an "ack".
         QVERIFY(QTest::qWaitFor([&] { return socket.state() == QLocalSocket::UnconnectedState; }));
         QCOMPARE(socket.readAll(), QByteArray());

@@ -5,9 +5,19 @@
 #include <QFile>
 #include <QLocalSocket>
 #include <QString>
+#include <QtEndian>
 
 // Probes of a running tool from outside, shared by the instance tests, the
 // hostile-peer tests and the benchmark.
+
+// A message as the guard's channel carries it: a big-endian length, then
+// the bytes. The length may be given to lie about them.
+inline QByteArray framed(const QByteArray &payload, quint32 length = ~0u)
+{
+    QByteArray out(4, '\0');
+    qToBigEndian(length == ~0u ? quint32(payload.size()) : length, out.data());
+    return out + payload;
+}
 
 // Hands the primary an empty message, as any later start could; true when
 // "ack" comes back.
@@ -17,7 +27,7 @@ inline bool primaryAnswers(const QString &socketPath, int replyTimeoutMs = 3000)
     socket.connectToServer(socketPath);
     if (!socket.waitForConnected(1000))
         return false;
-    socket.write(QByteArray(4, '\0'));
+    socket.write(framed(QByteArray()));
     QByteArray reply;
     while (reply.size() < 3 && socket.waitForReadyRead(replyTimeoutMs))
         reply += socket.readAll();
