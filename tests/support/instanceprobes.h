@@ -7,8 +7,8 @@
 #include <QString>
 #include <QtEndian>
 
-// Probes of a running tool from outside, shared by the instance tests, the
-// hostile-peer tests and the benchmark.
+// Probes of a running tool from outside and the channel's framing, shared by
+// the guard and instance tests and the benchmark.
 
 // A message as the guard's channel carries it: a big-endian length, then
 // the bytes. The length may be given to lie about them.
