@@ -44,9 +44,22 @@ bool FaultInjector::shape(std::string &reply)
     case FaultKind::FirstCharOnly:
         reply.resize(reply.empty() ? 0 : 1);
         break;
+    case FaultKind::StallAfter:
+        if (m_answered == m_count) {
+            m_stalledTail = reply.substr(reply.size() / 2);
+            reply.resize(reply.size() / 2);
+        }
+        break;
     }
     ++m_answered;
     return true;
+}
+
+std::string FaultInjector::takeStalledTail()
+{
+    std::string tail;
+    tail.swap(m_stalledTail);
+    return tail;
 }
 
 bool FaultInjector::hangUpNow() const

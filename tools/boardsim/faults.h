@@ -19,10 +19,15 @@ public:
     // sent, checked after each reply and once at start-up).
     bool hangUpNow() const;
 
+    // The part of the last shaped reply that is to follow after a pause
+    // (stall-after=N); empty when the reply went out whole.
+    std::string takeStalledTail();
+
 private:
     FaultKind m_kind;
     long m_count;
     long m_answered = 0;
+    std::string m_stalledTail;
 };
 
 #endif

@@ -31,6 +31,10 @@ int stopSignalFd()
     return signalfd(-1, &stopSignals, SFD_CLOEXEC);
 }
 
+// How long a stalled reply pauses: longer than the tool waits for a reply's
+// next character.
+const std::int64_t kStallNs = 3000000000;
+
 int fail(const std::string &message, int status)
 {
     std::fprintf(stderr, "aux-board-sim: %s\n", message.c_str());
@@ -97,6 +101,9 @@ int main(int argc, char **argv)
             std::string reply = board.answer(frame.body());
             if (faults.shape(reply))
                 line.sendReply(reply, frame.startNs, frame.text.size());
+            const std::string tail = faults.takeStalledTail();
+            if (!tail.empty())
+                line.sendReply(tail, monotonicNs() + kStallNs, 0);
             if (faults.hangUpNow()) {
                 line.waitUntilRead(1000);
                 break;

@@ -48,6 +48,7 @@ bool parseFault(const std::string &text, Options &options)
     static const Counted counted[] = {
         { "silent-after=", FaultKind::SilentAfter },
         { "hangup-after=", FaultKind::HangupAfter },
+        { "stall-after=", FaultKind::StallAfter },
     };
     for (const Counted &c : counted) {
         const std::size_t len = std::strlen(c.prefix);
@@ -145,6 +146,9 @@ Options:
                        first-char-only  send only the first byte of a reply
                        hangup-after=N   answer N frames, then close the
                                         line and exit 0 (N=0: at once)
+                       stall-after=N    answer N frames, then send half of
+                                        the next reply, pause 3 s and send
+                                        the rest
   --help             show this text
 
 Commands: $A9% $C0% $A6<page>% $A7<page>% $A4<page><value>%

@@ -12,7 +12,8 @@ enum class FaultKind {
     NoTerminator,  // replies lose their final '#'
     Nul,           // NUL bytes inside every reply
     FirstCharOnly, // only the first byte of every reply
-    HangupAfter    // answers n frames, then closes the line and exits
+    HangupAfter,   // answers n frames, then closes the line and exits
+    StallAfter     // answers n frames, then pauses in the middle of the next reply
 };
 
 struct Options
@@ -25,7 +26,7 @@ struct Options
     long baud = 57600; // 0: no pacing at all
     long turnaroundMs = 0;
     FaultKind fault = FaultKind::None;
-    long faultCount = 0; // n of silent-after / hangup-after
+    long faultCount = 0; // n of silent-after / hangup-after / stall-after
 };
 
 // Parses argv into options. On a bad command line returns false and sets
