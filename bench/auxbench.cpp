@@ -328,6 +328,21 @@ QJsonObject idleCase(const QString &name)
     return cpuResult(name, watch);
 }
 
+// Connected to a board that hung up after the greeting: once the first
+// keep-alive has found the failed port and its warning is closed, 10 s with
+// nothing to do.
+QJsonObject hungUpCase(const QString &name)
+{
+    Bench bench;
+    ModalAnswerer answerer;
+    if (!bench.open({ "--baud", "0", "--fault", "hangup-after=1" })
+        || !QTest::qWaitFor([&] { return !answerer.messages().isEmpty(); }, 10000))
+        return { { "case", name }, { "error", "no read-error warning" } };
+    Stopwatch watch;
+    QTest::qWait(10000);
+    return cpuResult(name, watch);
+}
+
 // One exchange with a board that never answers: the watchdog ends it.
 QJsonObject silentCase(const QString &name)
 {
@@ -422,6 +437,8 @@ const std::vector<Case> &cases()
           "RSS growth <= 1 MiB",
           [](const QJsonObject &r) { return num(r, "rss_growth_kib") <= 1024; } },
         { "idle-10s", idleCase, "CPU <= 1 %",
+          [](const QJsonObject &r) { return num(r, "cpu_pct") <= 1; } },
+        { "hung-up-10s", hungUpCase, "CPU <= 1 %",
           [](const QJsonObject &r) { return num(r, "cpu_pct") <= 1; } },
         { "silent-wait-2s", silentCase, "CPU <= 2 %",
           [](const QJsonObject &r) { return num(r, "cpu_pct") <= 2; } },

@@ -27,14 +27,17 @@ void MainWindow::sendCommand(const QString &sCommand, int iLength)
         drainLine();
     bLineUnsettled = false;
 
+    // A port that failed a read is left alone until it is opened again:
+    // output written to it would be retried on every pass of the event loop.
     // Bytes left over from an earlier exchange must never pass for this reply.
-    if (serialPort.isOpen())
+    const bool bWritable = serialPort.isOpen() && !bReadError;
+    if (bWritable)
         serialPort.clear(QSerialPort::AllDirections);
 
     const QByteArray command = sCommand.toLatin1();
     const qsizetype n =
             qBound(qsizetype(0), qsizetype(qMin(iLength, iMaxCommandBytes)), command.size());
-    if (serialPort.isOpen()) {
+    if (bWritable) {
         serialPort.write(command.constData(), n);
         serialPort.waitForBytesWritten(iWriteTimeoutMs);
     }
@@ -95,6 +98,8 @@ int MainWindow::readSerialByte()
     const qint64 iRead = serialPort.read(&byte, 1);
     if (iRead < 0 || (iRead == 0 && serialPortFailed())) {
         bReadError = true;
+        // Output still waiting for the dead port would be retried endlessly.
+        serialPort.clear(QSerialPort::Output);
         // The link is gone: a chosen file is chosen again after reconnecting.
         hideSendButton();
         QMessageBox::warning(this, sMessageTitle,

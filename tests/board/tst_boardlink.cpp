@@ -197,6 +197,11 @@ private slots:
         }
         QCOMPARE(answerer.messages(),
                  QStringList { "VYK NVRAM|Error: Read timeout on command $C0%" });
+        // Nor does the idle window spin between its ticks, nothing left to write.
+        const double cpuBefore = cpuSeconds();
+        QTest::qWait(3000);
+        QVERIFY2(cpuSeconds() - cpuBefore < 0.15,
+                 qPrintable(QString::number(cpuSeconds() - cpuBefore)));
         // The next connection reads again.
         link = std::make_unique<BoardLink>();
         QVERIFY(link->start({ "--baud", "0" }));
