@@ -1,10 +1,15 @@
 #include "nvramfile.h"
 #include "mainwindow.h"
 
+#include <QFile>
+
+#include <climits>
+
 const QString sNvramDir = QStringLiteral("/opt/VYK_PLUS/NVRAM/AUXPCB/");
 const QString sNvramExt = QStringLiteral(".nvr");
 const QString sFieldSeparator = QStringLiteral(" | ");
 const QString sPartExt = QStringLiteral(".part");
+const QString sBackupExt = QStringLiteral("~");
 
 QString nvramHeaderLine()
 {
@@ -12,10 +17,21 @@ QString nvramHeaderLine()
             + sFieldSeparator + QStringLiteral("Description");
 }
 
+int maxDumpNameBytes()
+{
+    // The longest side file is <name>.nvr.part.
+    return NAME_MAX - int(QFile::encodeName(sNvramExt + sPartExt).size());
+}
+
 bool isUsableDumpName(const QString &sName)
 {
+    for (const QChar character : sName) {
+        if (character.category() == QChar::Other_Control)
+            return false;
+    }
     return !sName.isEmpty() && sName != QLatin1String(".") && sName != QLatin1String("..")
-            && !sName.contains(QLatin1Char('/'));
+            && !sName.contains(QLatin1Char('/'))
+            && QFile::encodeName(sName).size() <= maxDumpNameBytes();
 }
 
 QStringList splitNvramLine(const QString &sLine)

@@ -10,11 +10,15 @@ extern const QString sNvramExt;
 extern const QString sFieldSeparator;
 // A read writes here first and renames it to the dump only when complete.
 extern const QString sPartExt;
+// A complete read keeps the dump it replaces under this suffix, one generation.
+extern const QString sBackupExt;
 
 QString nvramHeaderLine();
 
-// A typed dump name must stay a plain file name inside the NVRAM directory.
+// A typed dump name must stay a plain file name inside the NVRAM directory,
+// short enough for its side files.
 bool isUsableDumpName(const QString &sName);
+int maxDumpNameBytes();
 
 // Cuts one line of a dump file into its fields: " | " folds to "|", every "|"
 // splits, empty fields are kept and nothing is trimmed.

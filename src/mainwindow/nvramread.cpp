@@ -9,8 +9,8 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QMessageBox>
-#include <QTextStream>
 #include <QTimer>
 
 #include <cerrno>
@@ -40,32 +40,42 @@ QString replyText()
     return sText.mid(iReplyPrefixLength);
 }
 
-// Why a reply that does not answer its command ends the read.
-QString refusal()
+const QString sBrokenOff = QStringLiteral("the reply stopped before its \"#\"");
+
+// Why a reply ends the read, or empty when it does not. A reply that
+// stopped short of its "#" before the cap was cut by a stall or a hang-up,
+// so the text it holds is not the page's.
+QString replyProblem(const QString &sCommand)
 {
     if (bReadError)
         return QStringLiteral("the port could not be read");
-    return sReply.isEmpty() ? QStringLiteral("the board did not answer")
-                            : QStringLiteral("the board refused the page");
+    if (sReply.isEmpty())
+        return QStringLiteral("the board did not answer");
+    if (!sReply.endsWith(QLatin1Char('#')) && sReply.length() < SerialTransport::iMaxReplyChars)
+        return sBrokenOff;
+    if (!replyAnswers(sCommand))
+        return QStringLiteral("the board refused the page");
+    return QString();
 }
 
-// A reply kept although it did not end with "#" holds only part of the text.
+// A reply kept although it did not end with "#" was cut at the cap.
 QString cutReason()
 {
-    if (sReply.endsWith(QLatin1Char('#')))
-        return QString();
-    return sReply.length() == SerialTransport::iMaxReplyChars
-            ? QStringLiteral("reply cut at 201 characters")
-            : QStringLiteral("reply ended without \"#\"");
+    return sReply.endsWith(QLatin1Char('#')) ? QString()
+                                             : QStringLiteral("reply cut at 201 characters");
 }
 
-// Last page number from page 0's value: base 10, 0 when it is no number
-// or does not fit.
+// Last page number from page 0's value: decimal digits only, within the
+// page counter's range; -1 when the value is no such number.
 int lastPageFromValue(const QString &sValue)
 {
+    for (const QChar character : sValue) {
+        if (character < QLatin1Char('0') || character > QLatin1Char('9'))
+            return -1;
+    }
     bool bOk = false;
     const int iValue = sValue.toInt(&bOk, 10);
-    return bOk ? iValue : 0;
+    return bOk ? iValue : -1;
 }
 
 // Makes a page's texts fit one file line, and says why the line will not
@@ -84,13 +94,38 @@ QStringList fitIntoLine(const QString &pageText, QString &sValue, QString &sDesc
     }
     if (bLineBreak)
         reasons << QStringLiteral("line break written as a space");
-    if (sValue.contains(QLatin1Char('|')) || sDescription.contains(QLatin1Char('|')))
-        reasons << QStringLiteral("holds \"|\"");
+    // "|" splits the field when the file is read back; "%" and "$" would
+    // end or restart the write-back command inside the text.
+    for (const QChar character : { QLatin1Char('|'), QLatin1Char('%'), QLatin1Char('$') }) {
+        if (sValue.contains(character) || sDescription.contains(character))
+            reasons << QStringLiteral("holds \"%1\"").arg(character);
+    }
     // "$A4"/"$A5", the page, the text and "%".
     if (4 + pageText.length() + qMax(sValue.length(), sDescription.length())
         > SerialTransport::iMaxCommandBytes)
         reasons << QStringLiteral("too long to write back");
     return reasons;
+}
+
+// Puts a complete dump in place of the old one, which is first copied to
+// its backup so that it is never in neither place. A copy, not a hard link:
+// the system refuses to link a dump that another user of the directory
+// wrote. Returns why it failed, or empty.
+QString replaceDump(const QString &sPartPath, const QString &path)
+{
+    const QString sBackupPath = path + sBackupExt;
+    QFile oldDump(path);
+    if (oldDump.exists()) {
+        QFile::remove(sBackupPath);
+        if (!oldDump.copy(sBackupPath))
+            return QStringLiteral("could not keep it as %1: %2")
+                    .arg(sBackupPath, oldDump.errorString());
+    }
+    // POSIX rename replaces the old dump in one step; QFile::rename would not.
+    if (std::rename(QFile::encodeName(sPartPath).constData(), QFile::encodeName(path).constData())
+        != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return QString();
 }
 
 } // namespace
@@ -115,27 +150,29 @@ void MainWindow::readNvramToFile(const QString &path)
 
     // The dump goes to a side file first: an existing dump of the same name
     // may be the only good backup of a board, so it is replaced only by a
-    // complete one.
+    // complete one. The side file may hold an earlier read's pages, so it is
+    // opened without emptying it; the read empties it once it has a page.
     const QString sPartPath = path + sPartExt;
     QString sWarning;
     QFile file(sPartPath);
-    if (!file.open(QIODevice::WriteOnly)) {
+    const bool bPartExisted = file.exists();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
         sWarning = NvramReport::cannotCreateText(sPartPath, file.errorString());
     } else {
         NvramReport report;
         readNvramPages(file, report);
         file.close();
 
+        QString sError;
         if (!report.complete()) {
-            if (report.iPagesRead == 0)
+            // An earlier .part stays, unless this read emptied it for a page
+            // that it then could not write.
+            if (report.iPagesRead == 0 && (!bPartExisted || QFileInfo(sPartPath).size() == 0))
                 QFile::remove(sPartPath);
-            sWarning = report.readStoppedText(path, sPartPath, QFile::exists(path));
-        } else if (std::rename(QFile::encodeName(sPartPath).constData(),
-                               QFile::encodeName(path).constData())
-                   != 0) {
-            // POSIX rename replaces the old dump in one step; QFile::rename would not.
-            sWarning = NvramReport::cannotReplaceText(path, sPartPath,
-                                                      QString::fromLocal8Bit(std::strerror(errno)));
+            sWarning = report.readStoppedText(path, sPartPath, QFile::exists(path),
+                                              QFile::exists(sPartPath));
+        } else if (!(sError = replaceDump(sPartPath, path)).isEmpty()) {
+            sWarning = NvramReport::cannotReplaceText(path, sPartPath, sError);
         } else if (report.hasNotes()) {
             sWarning = report.readNotesText(path);
         }
@@ -149,21 +186,29 @@ void MainWindow::readNvramToFile(const QString &path)
 
 void MainWindow::readNvramPages(QFile &file, NvramReport &report)
 {
-    QTextStream stream(&file);
+    // The file is unbuffered, so a failed write leaves nothing behind to be
+    // written later.
+    qint64 iWholeLines = 0;
     const auto writeFailed = [&](const QString &pageText, const QString &sReason) {
-        if (sReason.isEmpty())
-            return false;
         report.stopAt(pageText,
                       QStringLiteral("could not write %1: %2").arg(file.fileName(), sReason));
+        // A line cut short is no page; the lines before it are.
+        file.resize(iWholeLines);
+    };
+    const auto writeLine = [&](const QString &pageText, const QString &sLine) {
+        const QByteArray bytes = (sLine + QLatin1Char('\n')).toUtf8();
+        // A short write tells no reason; the write of the rest that fails does.
+        for (qint64 iDone = 0; iDone < bytes.size();) {
+            const qint64 iWritten = file.write(bytes.constData() + iDone, bytes.size() - iDone);
+            if (iWritten <= 0) {
+                writeFailed(pageText, file.errorString());
+                return false;
+            }
+            iDone += iWritten;
+        }
+        iWholeLines += bytes.size();
         return true;
     };
-    const auto streamError = [&] {
-        return stream.status() == QTextStream::Ok ? QString() : file.errorString();
-    };
-
-    stream << nvramHeaderLine() << Qt::endl;
-    if (writeFailed(formatPageNumber(0, 4), streamError()))
-        return;
 
     // The page counter stays below INT_MAX: the loop ends at iLastPage,
     // which is an int, before page + 1 could overflow.
@@ -174,9 +219,15 @@ void MainWindow::readNvramPages(QFile &file, NvramReport &report)
         const QString sValueCommand = QStringLiteral("$A6") + pageText + QLatin1Char('%');
         sendCommand(sValueCommand, sValueCommand.length());
         readReply();
-        const bool bValueAccepted = replyAnswers(sValueCommand);
-        const QString sValueRefusal = refusal();
-        if (bValueAccepted) {
+        const QString sValueProblem = replyProblem(sValueCommand);
+        // What a stalled reply holds is not the page's value, and its tail
+        // may still be on the way: nothing more is asked.
+        if (sValueProblem == sBrokenOff) {
+            report.stopAt(pageText, sValueProblem);
+            return;
+        }
+        const bool bValueTerminated = sReply.endsWith(QLatin1Char('#'));
+        if (sValueProblem.isEmpty()) {
             sPageValue = replyText();
             reasons << cutReason();
         }
@@ -184,31 +235,44 @@ void MainWindow::readNvramPages(QFile &file, NvramReport &report)
         const QString sDescriptionCommand = QStringLiteral("$A7") + pageText + QLatin1Char('%');
         sendCommand(sDescriptionCommand, sDescriptionCommand.length());
         readReply();
-        if (!replyAnswers(sDescriptionCommand)) {
-            report.stopAt(pageText, refusal());
+        const QString sDescriptionProblem = replyProblem(sDescriptionCommand);
+        if (!sValueProblem.isEmpty() || !sDescriptionProblem.isEmpty()) {
+            report.stopAt(pageText, sValueProblem.isEmpty() ? sDescriptionProblem : sValueProblem);
             return;
         }
         sPageDescription = replyText();
         reasons << cutReason();
 
-        if (!bValueAccepted) {
-            report.stopAt(pageText, sValueRefusal);
-            return;
-        }
-        if (page == 0) {
-            iLastPage = lastPageFromValue(sPageValue);
-            report.iPagesExpected = qint64(qMax(iLastPage, 0)) + 1;
-        }
-
         reasons << fitIntoLine(pageText, sPageValue, sPageDescription);
-        stream << pageText << sFieldSeparator << sPageValue << sFieldSeparator << sPageDescription
-               << Qt::endl;
-        if (writeFailed(pageText, streamError()))
+        QString sLines =
+                pageText + sFieldSeparator + sPageValue + sFieldSeparator + sPageDescription;
+        if (page == 0) {
+            // The .part is emptied only now that this read has a page for
+            // it, and gets the header and page 0 in one write.
+            if (!file.resize(0)) {
+                writeFailed(pageText, file.errorString());
+                return;
+            }
+            sLines.prepend(nvramHeaderLine() + QLatin1Char('\n'));
+        }
+        if (!writeLine(pageText, sLines))
             return;
         ++report.iPagesRead;
         reasons.removeAll(QString());
+        reasons.removeDuplicates();
         if (!reasons.isEmpty())
             report.note(QStringLiteral("page ") + pageText, reasons.join(QStringLiteral(", ")));
+
+        if (page == 0) {
+            // A value that is no page count, or one cut short, must not pass
+            // for "last page 0": that would make a one-page dump complete.
+            iLastPage = bValueTerminated ? lastPageFromValue(sPageValue) : -1;
+            if (iLastPage < 0) {
+                report.stopAt(pageText, QStringLiteral("its value is not a page count"));
+                return;
+            }
+            report.iPagesExpected = qint64(iLastPage) + 1;
+        }
 
         if (page >= iLastPage) {
             // On disk before it replaces the old dump.

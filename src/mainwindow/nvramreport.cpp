@@ -1,4 +1,5 @@
 #include "nvramreport.h"
+#include "nvramfile.h"
 
 #include <QStringList>
 
@@ -37,12 +38,18 @@ QString NvramReport::listedNotes() const
 }
 
 QString NvramReport::readStoppedText(const QString &sDumpPath, const QString &sPartPath,
-                                     bool bDumpExisted) const
+                                     bool bDumpExisted, bool bPartExists) const
 {
     QString sText = QStringLiteral("Error: The NVRAM read stopped at page %1: %2. ")
                             .arg(m_stopPage, m_stopReason);
-    if (iPagesRead == 0)
+    if (iPagesRead == 0 && bPartExists)
+        sText += QStringLiteral("No page was read; the existing %1 was not changed. ")
+                         .arg(sPartPath);
+    else if (iPagesRead == 0)
         sText += QStringLiteral("No page was read, so nothing was kept. ");
+    else if (iPagesExpected == 0)
+        sText += QStringLiteral("Page 0 is kept in %1, which is not offered for writing back. ")
+                         .arg(sPartPath);
     else
         sText += QStringLiteral("%1 of %2 pages were read; they are kept in %3, which is not "
                                 "offered for writing back. ")
@@ -67,8 +74,10 @@ QString NvramReport::readNotesText(const QString &sDumpPath) const
 QString NvramReport::badNameText(const QString &sName)
 {
     return QStringLiteral("Error: \"%1\" cannot be used as a dump name. Type a name that is not "
-                          "empty, \".\" or \"..\" and holds no \"/\". Nothing was read.")
-            .arg(sName);
+                          "empty, \".\" or \"..\", holds no \"/\" and no control character, and "
+                          "takes at most %2 bytes. Nothing was read.")
+            .arg(sName)
+            .arg(maxDumpNameBytes());
 }
 
 QString NvramReport::cannotCreateText(const QString &sPath, const QString &sReason)
@@ -91,4 +100,9 @@ QString NvramReport::writeText() const
                    .arg(plural(iLinesSkipped, "line was", "lines were"),
                         plural(iUnanswered, "command got", "commands got"))
             + listedNotes();
+}
+
+QString NvramReport::cannotOpenText(const QString &sPath, const QString &sReason)
+{
+    return QStringLiteral("Error: Could not open %1: %2. Nothing was sent.").arg(sPath, sReason);
 }

@@ -27,16 +27,17 @@ public:
     int iUnanswered = 0;
 
     // Warnings of the read (sDumpPath is the .nvr, sPartPath its .part).
-    QString readStoppedText(const QString &sDumpPath, const QString &sPartPath,
-                            bool bDumpExisted) const;
+    QString readStoppedText(const QString &sDumpPath, const QString &sPartPath, bool bDumpExisted,
+                            bool bPartExists) const;
     QString readNotesText(const QString &sDumpPath) const;
     static QString badNameText(const QString &sName);
     static QString cannotCreateText(const QString &sPath, const QString &sReason);
     static QString cannotReplaceText(const QString &sDumpPath, const QString &sPartPath,
                                      const QString &sReason);
 
-    // Warning of the write.
+    // Warnings of the write.
     QString writeText() const;
+    static QString cannotOpenText(const QString &sPath, const QString &sReason);
 
 private:
     struct Note

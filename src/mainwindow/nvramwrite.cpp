@@ -13,37 +13,63 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QRegularExpression>
+#include <QStringDecoder>
 #include <QTextStream>
 #include <QTimer>
 
 namespace {
 
-// Each character must go out as one Latin-1 byte; a hand-edited file may hold
-// one that has none, and a "?" in its place would write a wrong value.
-bool fitsLatin1(const QString &sText)
+// The board takes the page from the command's first characters, so a page
+// field such as "12", or "00011" (page 0001 and a value starting with "1"),
+// would write another page.
+bool isPageField(const QString &sField)
 {
-    for (const QChar character : sText) {
-        if (character.unicode() > 0xFF)
-            return false;
-    }
-    return true;
+    static const QRegularExpression pagePattern(
+            QStringLiteral("^([0-9A-F]{4}|[1-9A-F][0-9A-F]{4})$"));
+    return pagePattern.match(sField).hasMatch();
+}
+
+bool isPageLine(const QStringList &fields)
+{
+    return fields.size() >= 2 && isPageField(fields.at(0));
 }
 
 // Why a line's commands cannot go to the board whole and unmistakable
-// (empty when they can). The board takes the page from the command's first
-// characters, so a page field such as "12" would write another page.
-QString unsendableReason(const QString &sPage, const QString &sValueCommand,
-                         const QString &sDescriptionCommand)
+// (empty when they can). sTexts are the fields the line would send.
+QString unsendableReason(const QString &sPage, const QStringList &sTexts,
+                         const QStringList &commands, bool bValidUtf8)
 {
-    static const QRegularExpression pagePattern(QStringLiteral("^[0-9A-F]{4,5}$"));
-    if (!pagePattern.match(sPage).hasMatch())
-        return QStringLiteral("page field is not 4 or 5 upper-case hex digits");
-    if (!fitsLatin1(sValueCommand) || !fitsLatin1(sDescriptionCommand))
-        return QStringLiteral("character with no Latin-1 byte");
-    if (qMax(sValueCommand.length(), sDescriptionCommand.length())
-        > SerialTransport::iMaxCommandBytes)
-        return QStringLiteral("command longer than 90 bytes");
+    if (!isPageField(sPage))
+        return sPage.length() == 5 && sPage.startsWith(QLatin1Char('0'))
+                ? QStringLiteral("five-digit page field starts with \"0\"")
+                : QStringLiteral("page field is not 4 or 5 upper-case hex digits");
+    for (const QString &sText : sTexts) {
+        for (const QChar character : sText) {
+            // Each character must go out as one Latin-1 byte; a "?" in its
+            // place would write a wrong value.
+            if (character.unicode() > 0xFF)
+                return bValidUtf8 ? QStringLiteral("character with no Latin-1 byte")
+                                  : QStringLiteral("not valid UTF-8");
+            // "%" would end the command early and "$" start a new one.
+            if (character == QLatin1Char('%') || character == QLatin1Char('$'))
+                return QStringLiteral("holds \"%1\"").arg(character);
+            if (character == QLatin1Char('\r'))
+                return QStringLiteral("holds a carriage return");
+        }
+    }
+    for (const QString &sCommand : commands) {
+        if (sCommand.length() > SerialTransport::iMaxCommandBytes)
+            return QStringLiteral("command longer than 90 bytes");
+    }
     return QString();
+}
+
+bool isValidUtf8(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringConverter::Utf8);
+    const QString sDecoded = decoder(bytes);
+    Q_UNUSED(sDecoded);
+    return !decoder.hasError();
 }
 
 } // namespace
@@ -63,6 +89,11 @@ void MainWindow::onReadFileSelected(QString sFileName)
     QCoreApplication::processEvents();
     ui->editToAuxPCB->setText(sName.mid(0, sName.length() - 4));
     QCoreApplication::processEvents();
+    // A cancelled chooser leaves nothing to send.
+    if (sUploadPath.isEmpty()) {
+        hideSendButton();
+        return;
+    }
     ui->btnSendParams->show();
     ui->btnSendParams->setEnabled(true);
 }
@@ -86,6 +117,7 @@ void MainWindow::writeNvramFromFile(const QString &path)
     MainPollingTimer->stop();
 
     NvramReport report;
+    QString sWarning;
     // A command that got not a single byte back may not have reached the board;
     // what a failed read stored is no byte from it.
     const auto exchange = [&](const QString &sCommand, const QString &sWhere) {
@@ -95,46 +127,61 @@ void MainWindow::writeNvramFromFile(const QString &path)
             report.note(sWhere, QStringLiteral("no reply to \"%1\"").arg(sCommand.left(3)));
         }
     };
+    const auto skip = [&](const QString &sWhere, const QString &sReason) {
+        ++report.iLinesSkipped;
+        report.note(sWhere, sReason);
+    };
 
     QFile file(path);
-    if (file.open(QIODevice::ReadOnly)) {
-        QTextStream stream(&file);
-        stream.readLine(); // the header, whatever it holds
+    if (!file.open(QIODevice::ReadOnly)) {
+        sWarning = NvramReport::cannotOpenText(path, file.errorString());
+    } else {
+        const QByteArray bytes = file.readAll();
+        file.close();
+        QTextStream stream(bytes);
+        // The first line is the header whatever it holds; a page line there is lost.
+        if (isPageLine(splitNvramLine(stream.readLine())))
+            skip(QStringLiteral("line 1"), QStringLiteral("taken for the header"));
+        const bool bValidUtf8 = isValidUtf8(bytes);
         int iLineNumber = 2;
+        int iLinesSent = 0;
         QString sLine = stream.readLine();
         while (!(stream.atEnd() && sLine.isEmpty())) {
             const QStringList fields = sLine.isEmpty() ? QStringList() : splitNvramLine(sLine);
+            const QString sWhere = QStringLiteral("line %1").arg(iLineNumber);
             if (fields.size() >= 2) {
-                const QString sWhere = QStringLiteral("line %1").arg(iLineNumber);
-                const QString sValueCommand =
-                        QStringLiteral("$A4") + fields.at(0) + fields.at(1) + QLatin1Char('%');
                 // Without a description field the board keeps its own.
-                const bool bHasDescription = fields.size() >= 3;
-                const QString sDescriptionCommand = bHasDescription
-                        ? QStringLiteral("$A5") + fields.at(0) + fields.at(2) + QLatin1Char('%')
-                        : QString();
+                const QStringList texts = fields.mid(1, 2);
+                QStringList commands;
+                commands << QStringLiteral("$A4") + fields.at(0) + fields.at(1) + QLatin1Char('%');
+                if (texts.size() == 2)
+                    commands << QStringLiteral("$A5") + fields.at(0) + fields.at(2)
+                                    + QLatin1Char('%');
                 const QString sProblem =
-                        unsendableReason(fields.at(0), sValueCommand, sDescriptionCommand);
+                        unsendableReason(fields.at(0), texts, commands, bValidUtf8);
                 if (!sProblem.isEmpty()) {
-                    ++report.iLinesSkipped;
-                    report.note(sWhere, sProblem);
+                    skip(sWhere, sProblem);
                 } else {
-                    exchange(sValueCommand, sWhere);
-                    if (bHasDescription)
-                        exchange(sDescriptionCommand, sWhere);
+                    for (const QString &sCommand : commands)
+                        exchange(sCommand, sWhere);
+                    ++iLinesSent;
                 }
+            } else if (!sLine.trimmed().isEmpty()) {
+                skip(sWhere, QStringLiteral("fewer than two fields"));
             }
             sLine = stream.readLine();
             ++iLineNumber;
         }
-        file.close();
+        if (iLinesSent == 0)
+            report.note(QStringLiteral("the file"), QStringLiteral("holds no page line to send"));
 
         exchange(QStringLiteral("$A8%"), QStringLiteral("the closing save"));
+        if (report.hasNotes())
+            sWarning = report.writeText();
     }
 
     MainPollingTimer->start(iPollingIntervalMs);
     ui->editToAuxPCB->setStyleSheet(sYellowEditStyle);
-    if (report.hasNotes())
-        QMessageBox::warning(this, sMessageTitle, report.writeText(), QMessageBox::Ok,
-                             QMessageBox::NoButton);
+    if (!sWarning.isEmpty())
+        QMessageBox::warning(this, sMessageTitle, sWarning, QMessageBox::Ok, QMessageBox::NoButton);
 }

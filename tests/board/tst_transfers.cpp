@@ -4,7 +4,9 @@
 // included), and the files and warnings that result.
 
 #include "boardlink.h"
-#include "styles.h"
+
+#include <csignal>
+#include <sys/resource.h>
 
 using namespace WindowDriver;
 using Frames = QList<QByteArray>;
@@ -43,15 +45,18 @@ static void columns()
 {
     QTest::addColumn<QStringList>("board");
     // "read", "cancel" (the name dialog's other button) or "write", then
-    // "name=" the name typed, "seed=" a command sent first, "dir" or "full"
-    // for a directory or a link to /dev/full in the .part's place
+    // "name=" the name typed, "seed=" a command sent first, "dir" for a
+    // directory in the .part's place, "oldpart" for an earlier .part,
+    // "fsize=" a file size limit, "delete" the chosen file before SEND
     QTest::addColumn<QString>("steps");
-    // The old dump of a read; the file written, null: the chooser is cancelled.
+    // The old dump of a read, with an older backup beside it; the file
+    // written, null: the chooser is cancelled.
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<Frames>("frames");
     QTest::addColumn<QByteArray>("dump"); // after a read; null: none
     QTest::addColumn<QByteArray>("part");
-    QTest::addColumn<QStringList>("warnings"); // %1 the dump's path, %2 its .part's
+    // %1 the dump's path, %2 its .part's, %3 the written file's
+    QTest::addColumn<QStringList>("warnings");
 }
 
 class TestTransfers : public QObject
@@ -86,10 +91,21 @@ private slots:
         QTest::newRow("last page from page 0 in base 10")
                 << boardFile("0000 | 0010 | z\n" + pages) << "read" << none << pageFrames(11)
                 << sHeader + "0000 | 0010 | z\n" + pages.left(10 * 13) << none << QStringList();
-        QTest::newRow("silent board keeps the old dump")
-                << instant + QStringList { "--fault", "silent" } << "read" << old << pageFrames(1)
-                << old << none
-                << QStringList { sStopped + "0000: the board did not answer" + nothingKept
+        QTest::newRow("silent board keeps the old dump and .part")
+                << instant + QStringList { "--fault", "silent" } << "read oldpart" << old
+                << pageFrames(1) << old << QByteArray("kept part\n")
+                << QStringList { sStopped
+                                 + "0000: the board did not answer. No page was read; the "
+                                   "existing %2 was not changed. "
+                                 + sOldKept };
+        // Line noise before every reply makes page 0's value "00=15".
+        QTest::newRow("page 0's value no page count")
+                << boardFile("0000 | 15 | zero\n", instant + QStringList { "--fault", "garbage" })
+                << "read oldpart" << old << pageFrames(1) << old
+                << sHeader + "0000 | 00=15 | 00=zero\n"
+                << QStringList { sStopped
+                                 + "0000: its value is not a page count. Page 0 is kept "
+                                   "in %2, which is not offered for writing back. "
                                  + sOldKept };
         // An empty value makes an eight-character reply: no longer than its command.
         QTest::newRow("page 0 refused")
@@ -102,6 +118,13 @@ private slots:
                 << old << pageFrames(3) << old << sHeader + four.left(32)
                 << QStringList { sStopped + "0002: the board did not answer. 2 of 4" + sKept
                                  + sOldKept };
+        // Page 2's value reply pauses after "A60002=1", longer than a reply may.
+        QTest::newRow("reply stalls inside page 2's value")
+                << boardFile(four.left(32) + "0002 | 12345678 | two\n",
+                             instant + QStringList { "--fault", "stall-after=5" })
+                << "read" << old << pageFrames(3).mid(0, 5) << old << sHeader + four.left(32)
+                << QStringList { sStopped + "0002: the reply stopped before its \"#\". 2 of 4"
+                                 + sKept + sOldKept };
         QTest::newRow("board hangs up at page 1")
                 << boardFile(four, instant + QStringList { "--fault", "hangup-after=4" }) << "read"
                 << none << pageFrames(2).mid(0, 3) << none << sHeader + four.left(16)
@@ -116,38 +139,47 @@ private slots:
         for (int page = 2; page < 6; ++page)
             rest += pageText(page) + " | " + QByteArray::number(page) + " | p\n";
         QTest::newRow("253-character page at 57600 baud")
-                << boardFile("0000 | 5 | zero\n0001 | 11 | " + long253 + "\n" + rest, {}) << "read"
-                << none << pageFrames(6)
-                << sHeader + "0000 | 5 | zero\n0001 | 11 | " + long253.left(194) + "\n" + rest
+                << boardFile("0000 | 5 | zero\n0001 | " + long253 + " | " + long253 + "\n" + rest,
+                             {})
+                << "read" << none << pageFrames(6)
+                << sHeader + "0000 | 5 | zero\n0001 | " + long253.left(194) + " | "
+                        + long253.left(194) + "\n" + rest
                 << none
                 << QStringList {
                        "Warning: The NVRAM dump %1 is complete, but 1 page will not write "
                        "back unchanged: page 0001: reply cut at 201 characters, too long "
                        "to write back."
                    };
-        QTest::newRow("bar and line break flagged")
-                << boardFile(four) << "read seed=$A50002x|y% seed=$A40003a\nb%" << none
-                << pageFrames(4)
-                << sHeader + four.left(32) + "0002 | 22 | x|y\n0003 | a b | " + QByteArray(83, 'x')
-                        + "\n"
+        const QByteArray marks = "0000 | 3 | zero\n0001 | 5% | a$b\n";
+        QTest::newRow("bar, percent, dollar and line break flagged")
+                << boardFile(marks + four.mid(32)) << "read seed=$A50002x|y% seed=$A40003a\nb%"
+                << none << pageFrames(4)
+                << sHeader + marks + "0002 | 22 | x|y\n0003 | a b | " + QByteArray(83, 'x') + "\n"
                 << none
                 << QStringList {
-                       "Warning: The NVRAM dump %1 is complete, but 2 pages will not write "
-                       "back unchanged: page 0002: holds \"|\"; page 0003: line break "
-                       "written as a space, too long to write back."
+                       "Warning: The NVRAM dump %1 is complete, but 3 pages will not write "
+                       "back unchanged: page 0001: holds \"%\", holds \"$\"; page 0002: holds "
+                       "\"|\"; page 0003: line break written as a space, too long to write back."
                    };
         QTest::newRow("part cannot be created")
                 << instant << "read dir" << none << Frames() << none << none
                 << QStringList { "Error: Could not create %2: Is a directory. Nothing was read." };
-        QTest::newRow("full disk keeps the old dump")
-                << instant << "read full" << old << Frames() << old << none
-                << QStringList { sStopped + "0000: could not write %2: No space left on device"
-                                 + nothingKept + sOldKept };
-        QTest::newRow("name with a slash")
-                << instant << "read name=../escape" << none << Frames() << none << none
-                << QStringList { "Error: \"../escape\" cannot be used as a dump name. Type a name "
-                                 "that is not empty, \".\" or \"..\" and holds no \"/\". Nothing "
-                                 "was read." };
+        // The header and page 0 fit in 60 bytes, page 1's line does not.
+        QTest::newRow("disk fills at page 1")
+                << boardFile(four) << "read fsize=60" << old << pageFrames(2) << old
+                << sHeader + four.left(16)
+                << QStringList { sStopped + "0001: could not write %2: File too large. 1 of 4"
+                                 + sKept + sOldKept };
+        for (const QString &name : { QString("../escape"), QString("a\tb"), QString(247, 'x') })
+            QTest::newRow(qPrintable("unusable name " + name.left(9)))
+                    << instant << "read name=" + name << none << Frames() << none << none
+                    << QStringList {
+                           "Error: \"" + name
+                           + "\" cannot be used as a dump name. Type a "
+                             "name that is not empty, \".\" or \"..\", holds no \"/\" and "
+                             "no control character, and takes at most 246 bytes. Nothing "
+                             "was read."
+                       };
 
         const QString noReply("Error: 0 lines were not sent and 2 commands got no reply, so the "
                               "board may not hold the file's values: line 2: no reply to \"$A5\"; "
@@ -169,11 +201,36 @@ private slots:
                             "$A50002caf\xE9%",
                             "$A8%" }
                 << none << none << QStringList();
+        const QString notSent("Error: %1 not sent and 0 commands got no reply, so the board may "
+                              "not hold the file's values: ");
         QTest::newRow("write skips blank and short lines, no header, CRLF, no LF at the end")
                 << instant << "write"
                 << QByteArray("0000 | 0 | h\r\n\r\n0000 | 1 | a\r\n   \n0003\n0001 | 2")
                 << Frames { "$A400001%", "$A50000a%", "$A400012%", "$A8%" } << none << none
-                << QStringList();
+                << QStringList { notSent.arg("2 lines were")
+                                 + "line 1: taken for the header; line 5: fewer than two fields." };
+        QTest::newRow("write a semicolon file")
+                << instant << "write" << sHeader + "0000;2;t\n"
+                << Frames { "$A8%" } << none << none
+                << QStringList { notSent.arg("1 line was")
+                                 + "line 2: fewer than two fields; the file: holds no page line "
+                                   "to send." };
+        QTest::newRow("write skips framing marks, CR, 0-led five digits, bad UTF-8")
+                << instant << "write"
+                << sHeader
+                        + "0009 | 50% | Speed in % of max\n000A | 1$2 | dollar\n000B | 1 | "
+                          "cr\r\r\n00011 | 1 | typo\n000C | caf\xE9 | x\n0005 | 5 | ok\n"
+                << Frames { "$A400055%", "$A50005ok%", "$A8%" } << none << none
+                << QStringList { notSent.arg("5 lines were")
+                                 + "line 2: holds \"%\"; line 3: holds \"$\"; line 4: holds a "
+                                   "carriage return; line 5: five-digit page field starts with "
+                                   "\"0\"; line 6: not valid UTF-8." };
+        QTest::newRow("SEND after a cancelled chooser")
+                << instant << "write" << none << Frames() << none << none << QStringList();
+        QTest::newRow("SEND of a deleted file")
+                << instant << "write delete" << sHeader << Frames() << none << none
+                << QStringList { "Error: Could not open %3: No such file or directory. Nothing "
+                                 "was sent." };
         QTest::newRow("write skips unsendable lines whole")
                 << instant << "write"
                 << sHeader
@@ -223,39 +280,62 @@ private slots:
         }
         const QString dumpPath = sNvramDir + name + sNvramExt, partPath = dumpPath + sPartExt;
         const QString upload = m_scratch.filePath("upload.nvr");
+        const QString backupPath = dumpPath + "~";
+        const bool write = steps.startsWith("write");
         QFile::remove(dumpPath); // a build that wrote a bad name may have left it
         if (steps.endsWith(" dir"))
             QDir().mkdir(partPath);
-        if (steps.endsWith(" full"))
-            QFile::link("/dev/full", partPath);
+        if (steps.contains("oldpart"))
+            writeAll(partPath, "kept part\n");
         if (!input.isNull())
-            writeAll(steps == "write" ? upload : dumpPath, input);
+            writeAll(write ? upload : dumpPath, input);
+        if (!input.isNull() && !write)
+            writeAll(backupPath, "older backup\n");
         const qsizetype sentBefore = link.sim.frames().size();
         ModalAnswerer answerer(input.isNull() ? QString() : upload);
-        if (steps == "write") {
+        if (write) {
             click(*link.window, "btnToAuxPCB");
             QCOMPARE(edit(*link.window, "editToAuxPCB")->text(),
                      QLatin1String(input.isNull() ? "" : "upload"));
             QPushButton *send = button(*link.window, "btnSendParams");
-            QVERIFY(send->isVisible() && send->isEnabled());
+            QCOMPARE(send->isVisible() && send->isEnabled(), !input.isNull());
+            if (steps.endsWith("delete"))
+                QFile::remove(upload);
             click(*link.window, "btnSendParams");
             QVERIFY(!send->isVisible() && !send->isEnabled());
         } else {
+            // Writes past the limit fail with EFBIG instead of killing the test.
+            rlimit original {};
+            getrlimit(RLIMIT_FSIZE, &original);
+            const rlimit limited { steps.section("fsize=", 1).toULong(), original.rlim_max };
+            signal(SIGXFSZ, SIG_IGN);
+            if (steps.contains("fsize="))
+                setrlimit(RLIMIT_FSIZE, &limited);
             link.readInto(name, steps == "cancel" ? "btnCancel" : "btnOK");
+            setrlimit(RLIMIT_FSIZE, &original);
             QCOMPARE(edit(*link.window, "editFromAuxPCB")->text(), name);
             QCOMPARE(readAll(dumpPath), dump);
             QCOMPARE(QFile::exists(dumpPath), !dump.isNull());
             QCOMPARE(readAll(partPath), part);
             if (!QDir().rmdir(partPath)) // the directory of "dir"
                 QCOMPARE(QFileInfo::exists(partPath), !part.isNull());
+            // A dump that a complete read replaced is the new backup.
+            QCOMPARE(readAll(backupPath),
+                     input.isNull()          ? QByteArray()
+                             : dump != input ? input
+                                             : QByteArray("older backup\n"));
         }
         QCOMPARE(link.sim.frames().mid(sentBefore), frames);
         for (QString &warning : warnings)
-            warning = "VYK NVRAM|" + warning.replace("%1", dumpPath).replace("%2", partPath);
+            warning = "VYK NVRAM|"
+                    + warning.replace("%1", dumpPath).replace("%2", partPath).replace("%3", upload);
         QCOMPARE(answerer.messages(), warnings);
+        if (write && input.isNull())
+            return; // nothing was sent
         // Both transfers end alike: the field turns yellow and polling goes on.
-        const char *field = steps == "write" ? "editToAuxPCB" : "editFromAuxPCB";
-        QCOMPARE(edit(*link.window, field)->styleSheet(), sYellowEditStyle);
+        const char *field = write ? "editToAuxPCB" : "editFromAuxPCB";
+        QCOMPARE(edit(*link.window, field)->styleSheet(),
+                 QStringLiteral("QLineEdit{background-color: rgb(246, 211, 45)}"));
         const QList<QTimer *> timers = link.window->findChildren<QTimer *>();
         QVERIFY(std::any_of(timers.begin(), timers.end(), [](QTimer *t) { return t->isActive(); }));
     }
