@@ -99,14 +99,18 @@ private slots:
                                    "existing %2 was not changed. "
                                  + sOldKept };
         // Line noise before every reply makes page 0's value "00=15".
+        const QString noCount = sStopped
+                + "0000: its value is not a page count. Page 0 is kept "
+                  "in %2, which is not offered for writing back. ";
         QTest::newRow("page 0's value no page count")
                 << boardFile("0000 | 15 | zero\n", instant + QStringList { "--fault", "garbage" })
                 << "read oldpart" << old << pageFrames(1) << old
                 << sHeader + "0000 | 00=15 | 00=zero\n"
-                << QStringList { sStopped
-                                 + "0000: its value is not a page count. Page 0 is kept "
-                                   "in %2, which is not offered for writing back. "
-                                 + sOldKept };
+                << QStringList { noCount + sOldKept };
+        QTest::newRow("page 0's value past the page counter")
+                << boardFile("0000 | 99999999999 | z\n") << "read" << none << pageFrames(1) << none
+                << sHeader + "0000 | 99999999999 | z\n"
+                << QStringList { noCount + "No %1 was written." };
         // An empty value makes an eight-character reply: no longer than its command.
         QTest::newRow("page 0 refused")
                 << boardFile("0000 |  | zero\n") << "read" << none << pageFrames(1) << none << none
