@@ -35,15 +35,15 @@ bool isPageLine(const QStringList &fields)
 }
 
 // Why a line's commands cannot go to the board whole and unmistakable
-// (empty when they can). sTexts are the fields the line would send.
-QString unsendableReason(const QString &sPage, const QStringList &sTexts,
+// (empty when they can). texts are the fields the line would send.
+QString unsendableReason(const QString &sPage, const QStringList &texts,
                          const QStringList &commands, bool bValidUtf8)
 {
     if (!isPageField(sPage))
         return sPage.length() == 5 && sPage.startsWith(QLatin1Char('0'))
                 ? QStringLiteral("five-digit page field starts with \"0\"")
                 : QStringLiteral("page field is not 4 or 5 upper-case hex digits");
-    for (const QString &sText : sTexts) {
+    for (const QString &sText : texts) {
         for (const QChar character : sText) {
             // Each character must go out as one Latin-1 byte; a "?" in its
             // place would write a wrong value.
