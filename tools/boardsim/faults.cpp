@@ -21,6 +21,7 @@ bool FaultInjector::shape(std::string &reply)
     case FaultKind::Silent:
         return false;
     case FaultKind::SilentAfter:
+    case FaultKind::EndlessAfter:
         if (m_answered >= m_count)
             return false;
         break;
@@ -65,4 +66,9 @@ std::string FaultInjector::takeStalledTail()
 bool FaultInjector::hangUpNow() const
 {
     return m_kind == FaultKind::HangupAfter && m_answered >= m_count;
+}
+
+bool FaultInjector::endlessNow() const
+{
+    return m_kind == FaultKind::EndlessAfter && m_answered >= m_count;
 }

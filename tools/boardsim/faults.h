@@ -23,6 +23,10 @@ public:
     // (stall-after=N); empty when the reply went out whole.
     std::string takeStalledTail();
 
+    // True once the board is to send without end (endless-after=N with N
+    // replies sent).
+    bool endlessNow() const;
+
 private:
     FaultKind m_kind;
     long m_count;

@@ -112,6 +112,13 @@ void PtyLine::waitUntilRead(long timeoutMs)
     } while (ioctl(m_slave, FIONREAD, &pending) == 0 && pending > 0 && monotonicNs() < deadline);
 }
 
+void PtyLine::sendNoise()
+{
+    const std::string noise(4096, 'z');
+    const ssize_t written = ::write(m_master, noise.data(), noise.size());
+    static_cast<void>(written); // a full line takes nothing; the next poll says when it can
+}
+
 void PtyLine::hangUp()
 {
     if (m_master >= 0) {

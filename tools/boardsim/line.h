@@ -29,6 +29,9 @@ public:
     // a hang-up throws away what is still queued for it.
     void waitUntilRead(long timeoutMs);
 
+    // Writes as many 'z' as the line takes at once, without waiting.
+    void sendNoise();
+
     // Closes the master; the tool's port then sees a hang-up.
     void hangUp();
 

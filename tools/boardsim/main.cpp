@@ -79,7 +79,8 @@ int main(int argc, char **argv)
     FrameAssembler assembler;
 
     while (!faults.hangUpNow()) {
-        pollfd watched[2] = { { line.masterFd(), POLLIN, 0 }, { stopFd, POLLIN, 0 } };
+        const short lineEvents = faults.endlessNow() ? POLLIN | POLLOUT : POLLIN;
+        pollfd watched[2] = { { line.masterFd(), lineEvents, 0 }, { stopFd, POLLIN, 0 } };
         if (::poll(watched, 2, -1) < 0) {
             if (errno == EINTR)
                 continue;
@@ -87,6 +88,8 @@ int main(int argc, char **argv)
         }
         if (watched[1].revents != 0)
             break;
+        if ((watched[0].revents & POLLOUT) != 0)
+            line.sendNoise();
         char buffer[4096];
         const ssize_t n = ::read(line.masterFd(), buffer, sizeof buffer);
         if (n < 0 && (errno == EAGAIN || errno == EINTR))

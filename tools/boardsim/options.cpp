@@ -49,6 +49,7 @@ bool parseFault(const std::string &text, Options &options)
         { "silent-after=", FaultKind::SilentAfter },
         { "hangup-after=", FaultKind::HangupAfter },
         { "stall-after=", FaultKind::StallAfter },
+        { "endless-after=", FaultKind::EndlessAfter },
     };
     for (const Counted &c : counted) {
         const std::size_t len = std::strlen(c.prefix);
@@ -149,6 +150,8 @@ Options:
                        stall-after=N    answer N frames, then send half of
                                         the next reply, pause 3 s and send
                                         the rest
+                       endless-after=N  answer N frames, then send 'z'
+                                        without end and answer no more
   --help             show this text
 
 Commands: $A9% $C0% $A6<page>% $A7<page>% $A4<page><value>%

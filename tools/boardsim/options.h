@@ -13,7 +13,8 @@ enum class FaultKind {
     Nul,           // NUL bytes inside every reply
     FirstCharOnly, // only the first byte of every reply
     HangupAfter,   // answers n frames, then closes the line and exits
-    StallAfter     // answers n frames, then pauses in the middle of the next reply
+    StallAfter,    // answers n frames, then pauses in the middle of the next reply
+    EndlessAfter   // answers n frames, then sends without end and answers no more
 };
 
 struct Options
@@ -26,7 +27,7 @@ struct Options
     long baud = 57600; // 0: no pacing at all
     long turnaroundMs = 0;
     FaultKind fault = FaultKind::None;
-    long faultCount = 0; // n of silent-after / hangup-after / stall-after
+    long faultCount = 0; // n of the modes that end in "-after"
 };
 
 // Parses argv into options. On a bad command line returns false and sets
