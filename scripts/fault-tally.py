@@ -38,7 +38,7 @@ FAULTS = [
     ("F08", "mainwindow/serialtransport.cpp",
      "sinceLastCharacter.hasExpired(iCharacterGapMs))",
      "sinceLastCharacter.hasExpired(2 * iCharacterGapMs))"),
-    ("F09", "mainwindow/connection.cpp", "        bReadError = false;\n", "\n"),
+    ("F09", "mainwindow/serialtransport.cpp", "    bReadError = false;\n    bLineUnsettled", "    bLineUnsettled"),
     ("F10", "mainwindow/connection.cpp", "            iKeepAliveCountdown = 1;",
      "            iKeepAliveCountdown = 2;"),
     ("F11", "mainwindow/connection.h", "iPollingIntervalMs = 750;", "iPollingIntervalMs = 500;"),

@@ -35,9 +35,7 @@ void MainWindow::on_btnConnectPort_clicked()
         return;
     }
 
-    if (serialPort.open(QIODeviceBase::ReadWrite)) {
-        // A read failure belongs to the link it happened on.
-        bReadError = false;
+    if (openSerialPort()) {
         ui->btnConnectPort->setStyleSheet(sGreenButtonStyle);
         iConnectionState = 1;
         MainPollingTimer->start(iPollingIntervalMs);

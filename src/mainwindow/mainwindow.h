@@ -51,11 +51,12 @@ private slots:
     void on_btnSendParams_clicked();
 
 private:
+    bool openSerialPort();
     int collectReply();
     int readSerialByte();
     bool serialPortFailed() const;
     void waitForSerialData(int msecs);
-    void drainLine();
+    void drainLine(bool bAwaitHash);
     void hideSendButton();
 
     void readNvramPages(QFile &file, NvramReport &report);

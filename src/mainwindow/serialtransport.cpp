@@ -17,14 +17,27 @@ bool bExchangeRunning = false;
 namespace {
 // The last reply did not end with "#", so more of it may still arrive.
 bool bLineUnsettled = false;
+// That reply had begun, so its "#" is still to come.
+bool bTailPending = false;
 } // namespace
+
+bool MainWindow::openSerialPort()
+{
+    if (!serialPort.open(QIODeviceBase::ReadWrite))
+        return false;
+    // A failed read and a reply left unfinished belong to the link they
+    // happened on.
+    bReadError = false;
+    bLineUnsettled = false;
+    return true;
+}
 
 void MainWindow::sendCommand(const QString &sCommand, int iLength)
 {
     bExchangeRunning = true;
     sLastCommand = sCommand;
     if (bLineUnsettled)
-        drainLine();
+        drainLine(bTailPending);
     bLineUnsettled = false;
 
     // A port that failed a read is left alone until it is opened again:
@@ -73,8 +86,9 @@ void MainWindow::waitForSerialData(int msecs)
 }
 
 // Discards what still arrives until the line has been quiet for
-// iQuietLineMs, for at most the watchdog interval.
-void MainWindow::drainLine()
+// iQuietLineMs; while a broken-off reply's "#" is awaited, for a whole
+// character gap. Never longer than iDrainLimitMs.
+void MainWindow::drainLine(bool bAwaitHash)
 {
     if (bReadError || !serialPort.isOpen())
         return;
@@ -82,10 +96,18 @@ void MainWindow::drainLine()
     QElapsedTimer sinceLastByte;
     sinceStart.start();
     sinceLastByte.start();
-    while (!sinceLastByte.hasExpired(iQuietLineMs) && !sinceStart.hasExpired(iWatchdogMs)) {
-        waitForSerialData(int(qMax(qint64(1), iQuietLineMs - sinceLastByte.elapsed())));
-        if (!serialPort.readAll().isEmpty())
+    for (;;) {
+        const qint64 iQuietLeftMs =
+                (bAwaitHash ? iCharacterGapMs : iQuietLineMs) - sinceLastByte.elapsed();
+        const qint64 iLimitLeftMs = iDrainLimitMs - sinceStart.elapsed();
+        if (iQuietLeftMs <= 0 || iLimitLeftMs <= 0)
+            return;
+        waitForSerialData(int(qMin(iQuietLeftMs, iLimitLeftMs)));
+        const QByteArray bytes = serialPort.readAll();
+        if (!bytes.isEmpty()) {
             sinceLastByte.restart();
+            bAwaitHash = bAwaitHash && !bytes.contains('#');
+        }
     }
 }
 
@@ -116,6 +138,7 @@ int MainWindow::readReply()
 {
     const int count = collectReply();
     bLineUnsettled = !sReply.endsWith(QLatin1Char('#'));
+    bTailPending = bLineUnsettled && !sReply.isEmpty();
     bExchangeRunning = false;
     return count;
 }

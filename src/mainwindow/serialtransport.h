@@ -21,6 +21,10 @@ constexpr int iWriteTimeoutMs = 30000;
 // 0.17 ms at 57600 baud, but USB serial adapters hold received bytes for up
 // to 16 ms before passing them on, so a shorter gap proves nothing.
 constexpr int iQuietLineMs = 50;
+// A reply that stalled may send its tail after the tool gave up on it, so the
+// line only settles once that tail's "#" has come, or after a whole character
+// gap without it. A board that never falls quiet is cut off after this long.
+constexpr int iDrainLimitMs = iCharacterGapMs + iWatchdogMs;
 } // namespace SerialTransport
 
 #endif // SERIALTRANSPORT_H
