@@ -36,7 +36,9 @@ static void verifyDisconnectedLook(MainWindow &window)
         QVERIFY(!timer->isActive());
 }
 
-// Each frame of the log at its time after the click, within -60/+120 ms.
+// Each frame of the log at its time after the click: never early, but up to
+// 250 ms late, as a tick waits for a core on a loaded machine. Still well
+// inside the 750 ms a wrong tick count or interval would move a frame.
 static void verifyTimes(const QList<BoardSimProcess::LogEntry> &log, double clickedAt,
                         const QList<QPair<QByteArray, double>> &expected)
 {
@@ -44,7 +46,7 @@ static void verifyTimes(const QList<BoardSimProcess::LogEntry> &log, double clic
     for (int i = 0; i < log.size(); ++i) {
         const double at = log[i].ms - clickedAt;
         QCOMPARE(log[i].frame, expected[i].first);
-        QVERIFY2(at > expected[i].second - 60 && at < expected[i].second + 120,
+        QVERIFY2(at > expected[i].second - 60 && at < expected[i].second + 250,
                  qPrintable(QStringLiteral("%1 at %2 ms").arg(log[i].frame).arg(at)));
     }
 }
@@ -82,7 +84,8 @@ private slots:
                                { "$A70003%", "A70003=" + QString(192, 'y') + '#' },
                                { "$A70004%", "A70004=" + QString(194, 'z') },
                                { hexCommand("ok#"), "ok#" } }
-                << Frames() << 0.0 << 1000.0;
+                // Two cut replies, two 50 ms drains; one after every reply would make seven.
+                << Frames() << 100.0 << 300.0;
         // 217 bytes on an 8N1 line at 57600 baud take 37.7 ms.
         QTest::newRow("paced at 57600 baud")
                 << QStringList { "--load", longTexts }
@@ -99,6 +102,17 @@ private slots:
         QTest::newRow("command cut at 90 bytes")
                 << instant << Exchanges { { command95, "" }, { "$A9%", "A9OK#" } }
                 << Frames { command95.left(90).toLatin1(), "$A9%" } << 1950.0 << 2400.0;
+        // "C0" comes, then 3 s later "OK#": a whole character gap, and a second.
+        QTest::newRow("stalled reply's tail is not the next reply")
+                << instant + QStringList { "--fault", "stall-after=1" }
+                << Exchanges { { "$A9%", "A9OK#" }, { "$C0%", "C0" }, { "$A9%", "A9OK#" } }
+                << Frames() << 2950.0 << 3700.0;
+        QTest::newRow("board that never stops sending: the drain gives up")
+                << instant + QStringList { "--fault", "endless-after=1" }
+                << Exchanges { { "$A9%", "A9OK#" },
+                               { "$C0%", QString(201, 'z') },
+                               { "$C0%", QString(201, 'z') } }
+                << Frames() << 3950.0 << 4600.0;
     }
 
     void exchanges()
@@ -128,6 +142,7 @@ private slots:
 
     void connectionLife()
     {
+        iKeepAliveCountdown = 1;
         BoardLink link;
         QVERIFY(link.start({ "--baud", "0" }));
         QPushButton *connectButton = button(*link.window, "btnConnectPort");
@@ -155,6 +170,10 @@ private slots:
         ModalAnswerer chooser(QCoreApplication::applicationFilePath()); // any file offers SEND
         click(*link.window, "btnToAuxPCB");
         QVERIFY(button(*link.window, "btnSendParams")->isVisible());
+        // Escape leaves the name dialog without a read: no frame until the farewell.
+        click(*link.window, "btnFromAuxPCB");
+        QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape);
+        QVERIFY(!QApplication::activeModalWidget());
 
         // Disconnected after a counting tick, so the next connection's first
         // tick after its greeting sends the keep-alive.
@@ -186,27 +205,42 @@ private slots:
         QVERIFY(link->start({ "--baud", "0", "--fault", "hangup-after=1" }));
         link->connect();
         QCOMPARE(exchange(*link->window, "$A9%"), 5);
+        emit link->window->readFileSelected(QCoreApplication::applicationFilePath());
+        QVERIFY(button(*link->window, "btnSendParams")->isVisible());
         QVERIFY(link->sim.waitForFinished());
-        // The first failed read warns; this link's later exchanges wait out
-        // the watchdog asleep, without a new warning.
-        for (int i = 0; i < 2; ++i) {
-            const double cpuBefore = cpuSeconds(), before = BoardSimProcess::nowMs();
-            exchange(*link->window, "$C0%");
-            const double ms = BoardSimProcess::nowMs() - before, cpu = cpuSeconds() - cpuBefore;
-            QVERIFY2(ms < 2600 && cpu < 0.1 * ms / 1000 + 0.05, qPrintable(QString::number(cpu)));
-        }
+        // The first failed read warns and hides SEND; this link's later
+        // exchanges wait out the watchdog asleep, without a new warning.
+        verifyAsleep(*link->window);
+        QVERIFY(!button(*link->window, "btnSendParams")->isVisible());
+        verifyAsleep(*link->window);
         QCOMPARE(answerer.messages(),
                  QStringList { "VYK NVRAM|Error: Read timeout on command $C0%" });
-        // Nor does the idle window spin between its ticks, nothing left to write.
+        // Nor does the idle window spin between its ticks, nothing left to
+        // write. A spin would take most of a core here.
         const double cpuBefore = cpuSeconds();
         QTest::qWait(3000);
-        QVERIFY2(cpuSeconds() - cpuBefore < 0.15,
+        QVERIFY2(cpuSeconds() - cpuBefore < 0.4,
                  qPrintable(QString::number(cpuSeconds() - cpuBefore)));
-        // The next connection reads again.
+        // The next connection reads again. Latched, it waits asleep even
+        // while its board keeps sending.
+        link.reset();
         link = std::make_unique<BoardLink>();
-        QVERIFY(link->start({ "--baud", "0" }));
+        QVERIFY(link->start({ "--baud", "0", "--fault", "endless-after=1" }));
         link->connect();
         QCOMPARE(exchange(*link->window, "$A9%"), 5);
+        bReadError = true;
+        verifyAsleep(*link->window);
+    }
+
+private:
+    // An exchange that gets nothing: it ends with the watchdog, and a spin
+    // over those 2 s would take at least half a core even on a loaded machine.
+    static void verifyAsleep(MainWindow &window)
+    {
+        const double cpuBefore = cpuSeconds(), before = BoardSimProcess::nowMs();
+        exchange(window, "$C0%");
+        const double ms = BoardSimProcess::nowMs() - before, cpu = cpuSeconds() - cpuBefore;
+        QVERIFY2(ms < 2600 && cpu < 0.4, qPrintable(QStringLiteral("%1 ms, %2 s").arg(ms).arg(cpu)));
     }
 };
 
