@@ -6,11 +6,17 @@
 #include "boardlink.h"
 
 #include <csignal>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace WindowDriver;
 using Frames = QList<QByteArray>;
 
+// Where the tool keeps its dumps.
+static const QString sDumpDir("/opt/VYK_PLUS/NVRAM/AUXPCB/");
 static const QByteArray sHeader("Page Number | Value | Description\n");
 static const QString sStopped("Error: The NVRAM read stopped at page ");
 static const QString sKept(" pages were read; they are kept in %2, which is not offered for "
@@ -41,13 +47,28 @@ static QStringList boardFile(const QByteArray &lines, const QStringList &more = 
     return more + QStringList { "--load", path };
 }
 
+// Not even root may rename over an immutable file; false where this
+// process may not set the attribute.
+static bool setImmutable(const QString &path, bool immutable)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    int flags = 0;
+    bool done = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = immutable ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    return done;
+}
+
 static void columns()
 {
     QTest::addColumn<QStringList>("board");
     // "read", "cancel" (the name dialog's other button) or "write", then
     // "name=" the name typed, "seed=" a command sent first, "dir" for a
     // directory in the .part's place, "oldpart" for an earlier .part,
-    // "fsize=" a file size limit, "delete" the chosen file before SEND
+    // "fsize=" a file size limit, "immutable" an old dump that cannot be
+    // renamed over, "delete" the chosen file before SEND
     QTest::addColumn<QString>("steps");
     // The old dump of a read, with an older backup beside it; the file
     // written, null: the chooser is cancelled.
@@ -66,8 +87,8 @@ class TestTransfers : public QObject
 private slots:
     void cleanupTestCase()
     {
-        for (const QString &name : QDir(sNvramDir).entryList({ m_prefix + '*' }))
-            QFile::remove(sNvramDir + name);
+        for (const QString &name : QDir(sDumpDir).entryList({ m_prefix + '*' }))
+            QFile::remove(sDumpDir + name);
     }
 
     void transfer_data()
@@ -174,7 +195,8 @@ private slots:
                 << sHeader + four.left(16)
                 << QStringList { sStopped + "0001: could not write %2: File too large. 1 of 4"
                                  + sKept + sOldKept };
-        for (const QString &name : { QString("../escape"), QString("a\tb"), QString(247, 'x') })
+        for (const QString &name :
+             { QString(), QString(".."), QString("../escape"), QString("a\tb"), QString(247, 'x') })
             QTest::newRow(qPrintable("unusable name " + name.left(9)))
                     << instant << "read name=" + name << none << Frames() << none << none
                     << QStringList {
@@ -185,15 +207,22 @@ private slots:
                              "was read."
                        };
 
+        QTest::newRow("complete dump that cannot replace the old one")
+                << boardFile("0000 | 0 | z\n") << "read immutable" << old << pageFrames(1) << old
+                << sHeader + "0000 | 0 | z\n"
+                << QStringList { "Error: The NVRAM dump is complete, but %1 could not be replaced: "
+                                 "Operation not permitted. The dump is kept in %2." };
+
         const QString noReply("Error: 0 lines were not sent and 2 commands got no reply, so the "
                               "board may not hold the file's values: line 2: no reply to \"$A5\"; "
                               "the closing save: no reply to \"$A8\".");
         const QString badPage(": page field is not 4 or 5 upper-case hex digits; line ");
-        // Fields after the third are ignored; two fields keep the board's description.
+        // Fields after the third are ignored; two fields keep the board's
+        // description, an empty middle one sends an empty value.
         QTest::newRow("write page lines, 90-byte command, Latin-1 as single bytes")
                 << instant << "write"
                 << sHeader + "0000 | 2 | t\n0001 | 5 | a | b\n0003 | 9\n0004 | 1 | "
-                        + QByteArray(82, 'd') + "\n0002 | 7 | caf\xC3\xA9\n"
+                        + QByteArray(82, 'd') + "\n0002 | 7 | caf\xC3\xA9\n0005 |  | e\n"
                 << Frames { "$A400002%",
                             "$A50000t%",
                             "$A400015%",
@@ -203,6 +232,8 @@ private slots:
                             "$A50004" + QByteArray(82, 'd') + "%",
                             "$A400027%",
                             "$A50002caf\xE9%",
+                            "$A40005%",
+                            "$A50005e%",
                             "$A8%" }
                 << none << none << QStringList();
         const QString notSent("Error: %1 not sent and 0 commands got no reply, so the board may "
@@ -238,7 +269,7 @@ private slots:
         QTest::newRow("write skips unsendable lines whole")
                 << instant << "write"
                 << sHeader
-                        + "0004 | 5 | 10 \xE2\x82\xAC\n12 | x | y\n000a | 1 | z\n123456 | 1 | "
+                        + "0004 | 5 | 10 \xE2\x82\xAC\n012 | x | y\n000a | 1 | z\n123456 | 1 | "
                           "z\n0000 | 1 | "
                         + QByteArray(87, 'd') + "\n0001 | " + QByteArray(83, 'v')
                         + "\n10000 | 1 | z\n"
@@ -282,7 +313,7 @@ private slots:
                 link.window->readReply();
             }
         }
-        const QString dumpPath = sNvramDir + name + sNvramExt, partPath = dumpPath + sPartExt;
+        const QString dumpPath = sDumpDir + name + ".nvr", partPath = dumpPath + ".part";
         const QString upload = m_scratch.filePath("upload.nvr");
         const QString backupPath = dumpPath + "~";
         const bool write = steps.startsWith("write");
@@ -295,10 +326,13 @@ private slots:
             writeAll(write ? upload : dumpPath, input);
         if (!input.isNull() && !write)
             writeAll(backupPath, "older backup\n");
+        if (steps.contains("immutable") && !setImmutable(dumpPath, true))
+            QSKIP("This account may not make a file immutable.");
         const qsizetype sentBefore = link.sim.frames().size();
         ModalAnswerer answerer(input.isNull() ? QString() : upload);
         if (write) {
             click(*link.window, "btnToAuxPCB");
+            QCOMPARE(answerer.chooser(), QStringLiteral("/opt/VYK_PLUS/NVRAM/AUXPCB|NVRAM (*.nvr)"));
             QCOMPARE(edit(*link.window, "editToAuxPCB")->text(),
                      QLatin1String(input.isNull() ? "" : "upload"));
             QPushButton *send = button(*link.window, "btnSendParams");
@@ -316,6 +350,7 @@ private slots:
             if (steps.contains("fsize="))
                 setrlimit(RLIMIT_FSIZE, &limited);
             link.readInto(name, steps == "cancel" ? "btnCancel" : "btnOK");
+            setImmutable(dumpPath, false);
             setrlimit(RLIMIT_FSIZE, &original);
             QCOMPARE(edit(*link.window, "editFromAuxPCB")->text(), name);
             QCOMPARE(readAll(dumpPath), dump);
@@ -326,22 +361,30 @@ private slots:
             // A dump that a complete read replaced is the new backup.
             QCOMPARE(readAll(backupPath),
                      input.isNull()          ? QByteArray()
-                             : dump != input ? input
+                             : dump != input || steps.contains("immutable") ? input
                                              : QByteArray("older backup\n"));
         }
-        QCOMPARE(link.sim.frames().mid(sentBefore), frames);
+        // Keep-alives may go out while the chooser or a warning is open, but
+        // never inside a transfer.
+        Frames sent = link.sim.frames().mid(sentBefore);
+        while (sent.startsWith("$C0%"))
+            sent.removeFirst();
+        while (sent.endsWith("$C0%"))
+            sent.removeLast();
+        QCOMPARE(sent, frames);
         for (QString &warning : warnings)
             warning = "VYK NVRAM|"
                     + warning.replace("%1", dumpPath).replace("%2", partPath).replace("%3", upload);
         QCOMPARE(answerer.messages(), warnings);
         if (write && input.isNull())
             return; // nothing was sent
-        // Both transfers end alike: the field turns yellow and polling goes on.
+        // Both transfers end alike: the field turns yellow and the 750 ms polling goes on.
         const char *field = write ? "editToAuxPCB" : "editFromAuxPCB";
         QCOMPARE(edit(*link.window, field)->styleSheet(),
                  QStringLiteral("QLineEdit{background-color: rgb(246, 211, 45)}"));
         const QList<QTimer *> timers = link.window->findChildren<QTimer *>();
-        QVERIFY(std::any_of(timers.begin(), timers.end(), [](QTimer *t) { return t->isActive(); }));
+        QVERIFY(std::any_of(timers.begin(), timers.end(),
+                            [](QTimer *t) { return t->isActive() && t->interval() == 750; }));
     }
 
     // A row of the table on its own, as the read goes through all 65537 pages.

@@ -105,7 +105,9 @@ inline bool choosePort(QWidget &window, const QString &port)
 
 // Answers modal message boxes (recorded as "title|text", closed with OK)
 // and file choosers (given path typed in, or cancelled when it is empty)
-// from a timer that runs inside their event loops.
+// from a timer that runs inside their event loops. A box shown while the
+// name dialog is still open is recorded as such: the dialog must be gone
+// before the read that ends in the box.
 class ModalAnswerer
 {
 public:
@@ -115,15 +117,22 @@ public:
         m_timer.start(20);
     }
     QStringList messages() const { return m_messages; }
+    // The last chooser's directory and filters, as "dir|filter;filter".
+    QString chooser() const { return m_chooser; }
 
 private:
     void answer()
     {
         QWidget *modal = QApplication::activeModalWidget();
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            for (QWidget *widget : QApplication::topLevelWidgets()) {
+                if (widget->isVisible() && widget->inherits("dlgUploadNVRAM"))
+                    m_messages << "name dialog still open";
+            }
             m_messages << box->windowTitle() + '|' + box->text();
             box->button(QMessageBox::Ok)->click();
         } else if (auto *chooser = qobject_cast<QFileDialog *>(modal)) {
+            m_chooser = chooser->directory().path() + '|' + chooser->nameFilters().join(';');
             chooser->findChild<QLineEdit *>("fileNameEdit")->setText(m_file);
             // QFileDialog's own accept() checks the choice.
             m_file.isEmpty() ? chooser->reject() : static_cast<QDialog *>(chooser)->accept();
@@ -132,6 +141,7 @@ private:
 
     QTimer m_timer;
     QString m_file;
+    QString m_chooser;
     QStringList m_messages;
 };
 
@@ -177,10 +187,11 @@ struct BoardLink
     }
 };
 
+// Reads at most 16 MiB: a device such as /dev/full never ends.
 inline QByteArray readAll(const QString &path)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return file.open(QIODevice::ReadOnly) ? file.read(16 << 20) : QByteArray();
 }
 
 inline bool writeAll(const QString &path, const QByteArray &bytes)
