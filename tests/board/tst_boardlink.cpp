@@ -24,18 +24,6 @@ static int exchange(MainWindow &window, const QString &command)
     return window.readReply();
 }
 
-static void verifyDisconnectedLook(MainWindow &window)
-{
-    QVERIFY(button(window, "btnConnectPort")->styleSheet().contains("red"));
-    QCOMPARE(edit(window, "editFromAuxPCB")->text(), QStringLiteral("------------------"));
-    QCOMPARE(edit(window, "editToAuxPCB")->text(), QStringLiteral("------------------"));
-    QVERIFY(!button(window, "btnFromAuxPCB")->isEnabled());
-    QVERIFY(!button(window, "btnToAuxPCB")->isEnabled());
-    QVERIFY(!button(window, "btnSendParams")->isVisible());
-    for (QTimer *timer : window.findChildren<QTimer *>())
-        QVERIFY(!timer->isActive());
-}
-
 // Each frame of the log at its time after the click: never early, but up to
 // 250 ms late, as a tick waits for a core on a loaded machine. Still well
 // inside the 750 ms a wrong tick count or interval would move a frame.

@@ -101,6 +101,19 @@ inline bool choosePort(QWidget &window, const QString &port)
         QTest::keyClick(combo, combo->currentIndex() < target ? Qt::Key_Down : Qt::Key_Up);
     return target >= 0;
 }
+// Not connected: a red COMMS button, dashes in both fields, nothing to
+// click but COMMS, and no timer running.
+inline void verifyDisconnectedLook(QWidget &window)
+{
+    QVERIFY(button(window, "btnConnectPort")->styleSheet().contains("background-color: red"));
+    QCOMPARE(edit(window, "editFromAuxPCB")->text(), QStringLiteral("------------------"));
+    QCOMPARE(edit(window, "editToAuxPCB")->text(), QStringLiteral("------------------"));
+    QVERIFY(!button(window, "btnFromAuxPCB")->isEnabled());
+    QVERIFY(!button(window, "btnToAuxPCB")->isEnabled());
+    QVERIFY(!button(window, "btnSendParams")->isVisible());
+    for (QTimer *timer : window.findChildren<QTimer *>())
+        QVERIFY(!timer->isActive());
+}
 } // namespace WindowDriver
 
 // Answers modal message boxes (recorded as "title|text", closed with OK)

@@ -1,5 +1,5 @@
-// The main window and the name dialog before any board is connected: the
-// buttons, the images and the port list.
+// The main window before any board is connected: the image, the port list,
+// and a port that cannot be opened.
 
 #include "boardlink.h"
 
@@ -10,42 +10,14 @@ class TestWindow : public QObject
     Q_OBJECT
 
 private slots:
-    // What the user sees before any board is connected, where the code sets it.
-    void widgets_data()
+    void imageAndPorts()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("state"); // e: enabled, v: visible
-        QTest::newRow("btnConnectPort") << QString("COMMS") << "e";
-        QTest::newRow("btnFromAuxPCB") << QString("Enter") << "v";
-        QTest::newRow("btnToAuxPCB") << QString("Enter") << "v";
-        QTest::newRow("btnSendParams") << QString("SEND") << "";
-        QTest::newRow("lineEditFileName") << QString("AuxParams") << "ev";
-    }
-
-    void widgets()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, state);
-        MainWindow window;
-        window.show();
-        dlgUploadNVRAM dialog;
-        dialog.show();
-        QWidget *widget = window.findChild<QWidget *>(QTest::currentDataTag());
-        widget = widget ? widget : dialog.findChild<QWidget *>(QTest::currentDataTag());
-        QVERIFY(widget);
-        QCOMPARE(widget->property("text").toString(), text);
-        QCOMPARE(widget->isEnabled(), state.contains('e'));
-        QCOMPARE(widget->isVisible(), state.contains('v'));
-    }
-
-    void imagesAndPorts()
-    {
-        qputenv("AUX_NVRAM_EXTRA_PORTS", "/dev/pts/98::/dev/pts/99");
+        qputenv("AUX_NVRAM_EXTRA_PORTS", "/dev/pts/98::/dev/no-such-port");
         MainWindow window;
         qunsetenv("AUX_NVRAM_EXTRA_PORTS");
-        QCOMPARE(window.windowTitle(), QStringLiteral("VYK NVRAM"));
-        QCOMPARE(window.findChild<QLabel *>("label")->pixmap().toImage(),
-                 QPixmap(":/VYK NVRAM icon image.png").toImage());
+        const QImage image = QPixmap(":/VYK NVRAM icon image.png").toImage();
+        QVERIFY(!image.isNull());
+        QCOMPARE(window.findChild<QLabel *>("label")->pixmap().toImage(), image);
 
         // A blank entry, the system's ports by name, then the extra paths.
         auto *ports = window.findChild<QComboBox *>("comboBoxSerialPorts");
@@ -53,14 +25,25 @@ private slots:
         for (int i = 0; i < ports->count(); ++i)
             items << ports->itemText(i);
         QCOMPARE(items.first(), QString());
-        QCOMPARE(items.mid(items.size() - 2), (QStringList { "/dev/pts/98", "/dev/pts/99" }));
+        QCOMPARE(items.mid(items.size() - 2), (QStringList { "/dev/pts/98", "/dev/no-such-port" }));
         for (const QString &name : items.mid(1, items.size() - 3))
             QVERIFY2(!name.contains('/') && QFileInfo::exists("/dev/" + name), qPrintable(name));
 
-        // Choosing the blank entry changes nothing.
+        // Neither COMMS nor SEND shows before a port is chosen; the blank entry is none.
         window.show();
         emit ports->textActivated(QString());
         QVERIFY(!WindowDriver::button(window, "btnConnectPort")->isVisible());
+        QVERIFY(!WindowDriver::button(window, "btnSendParams")->isVisible());
+
+        // A port that cannot be opened is named in a warning, by its name
+        // under /dev as the port list shows it; nothing connects.
+        ModalAnswerer answerer;
+        WindowDriver::choosePort(window, "/dev/no-such-port");
+        WindowDriver::click(window, "btnConnectPort");
+        QCOMPARE(answerer.messages(),
+                 QStringList { "VYK NVRAM|Can't open no-such-port, error code 1 No such file "
+                               "or directory" });
+        WindowDriver::verifyDisconnectedLook(window);
     }
 };
 
