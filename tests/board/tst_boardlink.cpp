@@ -228,7 +228,8 @@ private:
         const double cpuBefore = cpuSeconds(), before = BoardSimProcess::nowMs();
         exchange(window, "$C0%");
         const double ms = BoardSimProcess::nowMs() - before, cpu = cpuSeconds() - cpuBefore;
-        QVERIFY2(ms < 2600 && cpu < 0.4, qPrintable(QStringLiteral("%1 ms, %2 s").arg(ms).arg(cpu)));
+        QVERIFY2(ms < 2600 && cpu < 0.4,
+                 qPrintable(QStringLiteral("%1 ms, %2 s").arg(ms).arg(cpu)));
     }
 };
 
