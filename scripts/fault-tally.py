@@ -2,10 +2,12 @@
 """Measures which regressions the test suite catches.
 
 Each fault below is one small change to one line of src/, the kind a real
-regression is. The script copies the working tree to a scratch directory,
-builds it once, then for each fault: applies it, rebuilds, runs ctest until
-the first failing test, and puts the line back. It prints, per fault, the
-test that caught it or MISSED, and ends with the list of missed faults.
+regression is. The script copies the working tree to a new scratch
+directory, builds it from clean, then for each fault: applies it, rebuilds,
+runs ctest until the first failing test, and puts the line back. It prints,
+per fault, the test and the test case that caught it, or MISSED (also in
+results.tsv in the scratch directory), the list of missed faults, and
+whether the restored tree passes again.
 
   scripts/fault-tally.py                 # every fault
   scripts/fault-tally.py --only F03,F17  # some of them
@@ -18,12 +20,13 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 # (id, file under src/, text that occurs exactly once, its replacement)
 FAULTS = [
     # board link: serialtransport.*, connection.*
-    ("F01", "mainwindow/serialtransport.cpp", "        drainLine();\n", "\n"),
+    ("F01", "mainwindow/serialtransport.cpp", "        drainLine(bTailPending);\n", "\n"),
     ("F02", "mainwindow/serialtransport.cpp",
      "        serialPort.clear(QSerialPort::AllDirections);", "        ;"),
     ("F03", "mainwindow/serialtransport.h", "iMaxReplyChars = 201;", "iMaxReplyChars = 200;"),
@@ -149,6 +152,34 @@ FAULTS = [
     ("F77", "mainwindow/serialtransport.cpp", "bWritable = serialPort.isOpen() && !bReadError;",
      "bWritable = serialPort.isOpen();"),
     ("F78", "mainwindow/serialtransport.cpp", "        serialPort.clear(QSerialPort::Output);\n", "\n"),
+    # a sharper suite: tails, drains, names, paths, choosers and accounts
+    ("F79", "mainwindow/serialtransport.cpp", "bTailPending = bLineUnsettled && !sReply.isEmpty();",
+     "bTailPending = false;"),
+    ("F80", "mainwindow/serialtransport.h", "iDrainLimitMs = iCharacterGapMs + iWatchdogMs;",
+     "iDrainLimitMs = 60000;"),
+    ("F81", "mainwindow/serialtransport.cpp",
+     "        // The link is gone: a chosen file is chosen again after reconnecting.\n        hideSendButton();\n",
+     "\n"),
+    ("F82", "mainwindow/serialtransport.cpp", "    bLineUnsettled = false;\n    return true;", "    return true;"),
+    ("F83", "mainwindow/serialtransport.cpp", "bReadable = !bReadError && serialPort.isOpen()",
+     "bReadable = serialPort.isOpen()"),
+    ("F84", "dlguploadnvram/dlguploadnvram.cpp", "    hide();\n    // Let the dialog", "    // Let the dialog"),
+    ("F85", "dlguploadnvram/dlguploadnvram.h", "private slots:",
+     "public:\n    void reject() override { on_btnOK_clicked(); }\nprivate slots:"),
+    ("F86", "mainwindow/nvramwrite.cpp", "QStringLiteral(\"NVRAM (*.nvr)\")", "QStringLiteral(\"NVRAM (*.nvr*)\")"),
+    ("F87", "mainwindow/nvramwrite.cpp", "tr(\"Select NVRAM File\"), sNvramDir,", "tr(\"Select NVRAM File\"), QString(),"),
+    ("F88", "mainwindow/nvramread.cpp", "    if (std::rename(", "    if (0 && std::rename("),
+    ("F89", "mainwindow/nvramfile.cpp", "return !sName.isEmpty() && sName", "return sName"),
+    ("F90", "mainwindow/nvramfile.cpp", " && sName != QLatin1String(\"..\")", ""),
+    ("F91", "mainwindow/nvramwrite.cpp", "^([0-9A-F]{4}|", "^([0-9A-F]{3,4}|"),
+    ("F92", "mainwindow/nvramfile.cpp", "Qt::KeepEmptyParts", "Qt::SkipEmptyParts"),
+    ("F93", "mainwindow/connection.cpp", "\"Can't open %1, error code %2\"", "\"Cannot open %1, error code %2\""),
+    ("F94", "singleapplication/qtlocalpeer.cpp", "QString::number(::getuid(), 16)", "QString::number(::getuid())"),
+    ("F95", "mainwindow/nvramread.cpp",
+     "    MainPollingTimer->start(iPollingIntervalMs);\n    ui->editFromAuxPCB",
+     "    MainPollingTimer->start(2 * iPollingIntervalMs);\n    ui->editFromAuxPCB"),
+    ("F96", "mainwindow/nvramfile.cpp", "sPartExt = QStringLiteral(\".part\");", "sPartExt = QStringLiteral(\".prt\");"),
+    ("F97", "mainwindow/styles.cpp", "rgb(246, 211, 45)", "rgb(246, 211, 46)"),
 ]
 
 
@@ -158,18 +189,22 @@ def run(cmd, cwd, log):
 
 
 def first_failure(log):
+    """The ctest test and the Qt Test case (function and row) that failed first."""
     text = open(log, errors="replace").read()
-    found = re.findall(r"^\s*\d+/\d+ Test\s+#\d+: (\S+) \.+\*?\*?\*?\s*(Failed|Timeout|Exception|Not Run)",
-                       text, re.M)
-    if found:
-        return found[0][0]
-    return "ctest failed"
+    test = re.search(r"^\s*\d+/\d+ Test\s+#\d+: (\S+) \.+\*?\*?\*?\s*(Failed|Timeout|Exception|Not Run)",
+                     text, re.M)
+    case = re.search(r"^FAIL!\s+: (\S+::[^ ]+(?:\([^)]*\))?)", text, re.M)
+    return "%s: %s" % (test.group(1) if test else "ctest", case.group(1) if case else "no FAIL! line")
+
+
+def build_and_test(build, tree, log, ctest):
+    return run(["cmake", "--build", build], tree, log) == 0 and run(ctest, build, log) == 0
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--only", help="comma-separated fault ids")
-    parser.add_argument("--scratch", default="/tmp/aux-nvram-fault-tally")
+    parser.add_argument("--scratch", help="an empty or new directory (default: a new one in /tmp)")
     parser.add_argument("--check", action="store_true")
     args = parser.parse_args()
 
@@ -184,29 +219,36 @@ def main():
         print(f"{len(chosen)} faults apply")
         return
 
-    tree = os.path.join(args.scratch, "tree")
-    build = os.path.join(args.scratch, "build")
-    os.makedirs(args.scratch, exist_ok=True)
-    shutil.rmtree(tree, ignore_errors=True)
-    shutil.copytree(root, tree, symlinks=True,
+    # A fresh directory and a clean build every run. The tree is copied
+    # without its time stamps: a copied source older than an object built
+    # with a fault in an earlier run would not be rebuilt.
+    scratch = args.scratch or tempfile.mkdtemp(prefix="aux-nvram-fault-tally-")
+    os.makedirs(scratch, exist_ok=True)
+    if os.listdir(scratch):
+        sys.exit(f"{scratch} is not empty")
+    tree = os.path.join(scratch, "tree")
+    build = os.path.join(scratch, "build")
+    shutil.copytree(root, tree, symlinks=True, copy_function=shutil.copy,
                     ignore=lambda d, names: [n for n in names if d == root
                                              and (n.startswith("build") or n == ".git")])
     subprocess.check_call(["cmake", "-S", tree, "-B", build, "-G", "Ninja",
                            "-DCMAKE_BUILD_TYPE=RelWithDebInfo"], stdout=subprocess.DEVNULL)
     ctest = ["ctest", "--stop-on-failure", "--parallel", "2", "--timeout", "300", "--output-on-failure"]
-    log = os.path.join(args.scratch, "log.txt")
+    print(f"scratch directory {scratch}", flush=True)
     started = time.time()
-    if run(["cmake", "--build", build], tree, log) != 0 or run(ctest, build, log) != 0:
+    log = os.path.join(scratch, "unchanged.txt")
+    if not build_and_test(build, tree, log, ctest):
         sys.exit(f"the unchanged tree does not pass; see {log}")
     print(f"unchanged tree passes in {time.time() - started:.0f} s", flush=True)
 
     missed = []
+    results = open(os.path.join(scratch, "results.tsv"), "w")
     for fid, path, old, new in chosen:
         source = os.path.join(tree, "src", path)
         original = open(source).read()
         open(source, "w").write(original.replace(old, new, 1))
         started = time.time()
-        flog = os.path.join(args.scratch, f"{fid}.txt")
+        flog = os.path.join(scratch, f"{fid}.txt")
         try:
             if run(["cmake", "--build", build], tree, flog) != 0:
                 verdict = "DOES NOT BUILD"
@@ -218,9 +260,15 @@ def main():
                 verdict = "caught by " + first_failure(flog)
         finally:
             open(source, "w").write(original)
-        print(f"{fid}  src/{path:42} {verdict}  ({time.time() - started:.0f} s)", flush=True)
+        print(f"{fid}  src/{path:38} {verdict}  ({time.time() - started:.0f} s)", flush=True)
+        results.write(f"{fid}\tsrc/{path}\t{verdict}\n")
+        results.flush()
 
     print(f"\n{len(chosen) - len(missed)} of {len(chosen)} caught; missed: {' '.join(missed) or 'none'}")
+    log = os.path.join(scratch, "restored.txt")
+    if not build_and_test(build, tree, log, ctest):
+        sys.exit(f"the restored tree does not pass; see {log}")
+    print("the restored tree passes", flush=True)
 
 
 if __name__ == "__main__":
