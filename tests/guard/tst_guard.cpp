@@ -1,5 +1,6 @@
-// The one-instance guard inside one process: the names it derives, its lock
-// against another process, and its message channel as raw sockets speak it.
+// The one-instance guard inside one process: its lock against another
+// process, and its message channel as raw sockets speak it. The names it
+// derives are checked on the running tool.
 
 #include "instanceprobes.h"
 #include "qtlocalpeer.h"
@@ -44,24 +45,6 @@ public:
 private slots:
     void initTestCase() { QVERIFY(!app->isAnotherInstanceRunning()); }
     void init() { QTest::failOnWarning(QRegularExpression(".*")); }
-
-    void derivedNames_data()
-    {
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<QString>("start");
-        QTest::newRow("tool id") << "Kalvo_AUX_NVRAM" << QString("qtsingleapp-KalvoA-3578-");
-        QTest::newRow("fewer than 6 letters") << "Ab1" << QString("qtsingleapp-Ab-ec89-");
-    }
-    void derivedNames()
-    {
-        QFETCH(QString, id);
-        QFETCH(QString, start);
-        QtLocalPeer peer(nullptr, id);
-        QCOMPARE(peer.socketName(), start + QString::number(::getuid(), 16));
-        // The lock file is there, empty, from construction on.
-        const QFileInfo lockFile(QDir::tempPath() + '/' + peer.socketName() + "-lockfile");
-        QVERIFY(lockFile.isFile() && lockFile.size() == 0);
-    }
 
     void locks_data()
     {
@@ -188,12 +171,6 @@ private slots:
         QCOMPARE(sendRaw(framed("show yourself")), QByteArray("ack"));
         // Only the minimized flag goes.
         QTRY_COMPARE(window.windowState(), Qt::WindowStates(Qt::WindowMaximized));
-        app->setWindowToActivate(&window, false);
-        window.setWindowState(down);
-        QSignalSpy spy(app, &QtSingleApplication::messageReceived);
-        QCOMPARE(sendRaw(framed("stay down")), QByteArray("ack"));
-        QTRY_COMPARE(spy.count(), 1);
-        QCOMPARE(window.windowState(), down);
     }
 
 private:

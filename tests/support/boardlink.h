@@ -21,11 +21,8 @@
 class BoardSimProcess
 {
 public:
-    struct LogEntry
-    {
-        double ms;
-        QByteArray frame; // as logged: a line feed in it reads "\n"
-    };
+    // A logged frame's time and bytes; a line feed in it reads "\n".
+    using LogEntry = QPair<double, QByteArray>;
 
     BoardSimProcess() { m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel); }
     ~BoardSimProcess()
@@ -62,7 +59,7 @@ public:
     {
         QList<QByteArray> frames;
         for (const LogEntry &entry : log())
-            frames << entry.frame;
+            frames << entry.second;
         return frames;
     }
     bool waitForFinished() { return m_process.waitForFinished(); }
