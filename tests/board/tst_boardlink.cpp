@@ -153,7 +153,8 @@ private slots:
         }
         const double ms = BoardSimProcess::nowMs() - before;
         QVERIFY2(ms >= minMs && ms <= maxMs, qPrintable(QString::number(ms)));
-        QCOMPARE(link.sim.frames(), frames);
+        // An endless board's stream is no reply, so it may not have read the last frame yet.
+        QTRY_COMPARE(link.sim.frames(), frames);
         QVERIFY(answerer.messages().isEmpty());
     }
 
