@@ -95,7 +95,7 @@ FAULTS = [
     # the one-instance guard: singleapplication/
     ("F44", "singleapplication/qtlocalpeer.cpp", "prefix.truncate(6);", "prefix.truncate(5);"),
     ("F45", "singleapplication/qtlocalpeer.cpp",
-     "    socketNameText += QLatin1Char('-') + QString::number(::getuid(), 16);\n", "\n"),
+     "\n            + QLatin1Char('-') + QString::number(uid, 16);", ";"),
     ("F46", "singleapplication/qtlocalpeer.h", "MaxMessageLength = 1024 * 1024;",
      "MaxMessageLength = 64 * 1024 * 1024;"),
     ("F47", "singleapplication/qtlocalpeer.cpp", "attempt < 2; ++attempt", "attempt < 1; ++attempt"),
@@ -174,7 +174,7 @@ FAULTS = [
     ("F91", "mainwindow/nvramwrite.cpp", "^([0-9A-F]{4}|", "^([0-9A-F]{3,4}|"),
     ("F92", "mainwindow/nvramfile.cpp", "Qt::KeepEmptyParts", "Qt::SkipEmptyParts"),
     ("F93", "mainwindow/connection.cpp", "\"Can't open %1, error code %2\"", "\"Cannot open %1, error code %2\""),
-    ("F94", "singleapplication/qtlocalpeer.cpp", "QString::number(::getuid(), 16)", "QString::number(::getuid())"),
+    ("F94", "singleapplication/qtlocalpeer.cpp", "QString::number(uid, 16)", "QString::number(uid)"),
     ("F95", "mainwindow/nvramread.cpp",
      "    MainPollingTimer->start(iPollingIntervalMs);\n    ui->editFromAuxPCB",
      "    MainPollingTimer->start(2 * iPollingIntervalMs);\n    ui->editFromAuxPCB"),

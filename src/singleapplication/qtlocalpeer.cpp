@@ -26,9 +26,10 @@ constexpr long RetryPauseNs = 250L * 1000 * 1000;
 
 } // namespace
 
-QtLocalPeer::QtLocalPeer(QObject *parent, const QString &appId) : QObject(parent), id(appId)
+QString QtLocalPeer::socketNameFor(const QString &appId, uint uid)
 {
-    QString prefix = id;
+    QString id = appId;
+    QString prefix = appId;
     if (id.isEmpty()) {
         id = QCoreApplication::applicationFilePath();
         prefix = id.section(QLatin1Char('/'), -1);
@@ -38,11 +39,16 @@ QtLocalPeer::QtLocalPeer(QObject *parent, const QString &appId) : QObject(parent
 
     const QByteArray idBytes = id.toUtf8();
     const quint16 idNum = qChecksum(QByteArrayView(idBytes), Qt::ChecksumIso3309);
-    socketNameText =
-            QLatin1String("qtsingleapp-") + prefix + QLatin1Char('-') + QString::number(idNum, 16);
     // Per user, so that two accounts on one machine each get their own instance.
-    socketNameText += QLatin1Char('-') + QString::number(::getuid(), 16);
+    return QLatin1String("qtsingleapp-") + prefix + QLatin1Char('-') + QString::number(idNum, 16)
+            + QLatin1Char('-') + QString::number(uid, 16);
+}
 
+QtLocalPeer::QtLocalPeer(QObject *parent, const QString &appId)
+    : QObject(parent),
+      id(appId.isEmpty() ? QCoreApplication::applicationFilePath() : appId),
+      socketNameText(socketNameFor(appId, ::getuid()))
+{
     server = new QLocalServer(this);
 
     const QString lockName = QDir(QDir::tempPath()).absolutePath() + QLatin1Char('/')

@@ -22,6 +22,9 @@ public:
     bool sendMessage(const QString &message, int timeout);
     QString applicationId() const { return id; }
     QString socketName() const { return socketNameText; }
+    // "qtsingleapp-", the id's first six letters, its CRC-16 and the user id,
+    // both in hex; an empty id stands for the executable's path.
+    static QString socketNameFor(const QString &appId, uint uid);
 
     // Longest message the primary accepts; a longer announcement is dropped.
     static constexpr quint32 MaxMessageLength = 1024 * 1024;

@@ -1,6 +1,6 @@
 // The one-instance guard inside one process: its lock against another
-// process, and its message channel as raw sockets speak it. The names it
-// derives are checked on the running tool.
+// process, the names it derives, and its message channel as raw sockets
+// speak it.
 
 #include "instanceprobes.h"
 #include "qtlocalpeer.h"
@@ -45,6 +45,15 @@ public:
 private slots:
     void initTestCase() { QVERIFY(!app->isAnotherInstanceRunning()); }
     void init() { QTest::failOnWarning(QRegularExpression(".*")); }
+
+    // The per-user part is the uid in hex: "3e8" for 1000, as for a first
+    // ordinary account. Tests run as root, whose 0 reads alike in any base.
+    void derivedNames()
+    {
+        QCOMPARE(QtLocalPeer::socketNameFor("Kalvo_AUX_NVRAM", 1000),
+                 QString("qtsingleapp-KalvoA-3578-3e8"));
+        QCOMPARE(QtLocalPeer::socketNameFor("Ab1", 4660), QString("qtsingleapp-Ab-ec89-1234"));
+    }
 
     void locks_data()
     {

@@ -1,7 +1,5 @@
 // The one-instance rule between real tool processes, each run with a private
-// TMPDIR, and a running tool against hostile local clients. Run as root, the
-// tool runs as an ordinary account, uid 4660: "1234" in hex, so a name that
-// writes the uid in decimal shows.
+// TMPDIR, and a running tool against hostile local clients.
 
 #include "instanceprobes.h"
 
@@ -9,9 +7,7 @@
 #include <QProcess>
 #include <QtTest>
 
-#include <grp.h>
 #include <memory>
-#include <sys/stat.h>
 #include <unistd.h>
 
 class TestInstances : public QObject
@@ -19,16 +15,7 @@ class TestInstances : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        m_tmp = std::make_unique<QTemporaryDir>();
-        ::chmod(QFile::encodeName(m_tmp->path()).constData(), 01777);
-        // Qt warns about a runtime directory that is not the tool's own.
-        QVERIFY(QDir(m_tmp->path())
-                        .mkdir("runtime", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-        QVERIFY(::chown(QFile::encodeName(m_tmp->filePath("runtime")).constData(), toolUid, toolUid)
-                == 0);
-    }
+    void init() { m_tmp = std::make_unique<QTemporaryDir>(); }
     void cleanup()
     {
         for (auto &proc : m_started) {
@@ -117,7 +104,7 @@ private:
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("TMPDIR", m_tmp->path());
-        env.insert("XDG_RUNTIME_DIR", m_tmp->filePath("runtime"));
+        env.insert("XDG_RUNTIME_DIR", m_tmp->path());
         env.insert("QT_QPA_PLATFORM", "offscreen");
         if (!preload.isEmpty()) {
             env.insert("LD_PRELOAD", preload);
@@ -125,13 +112,6 @@ private:
         }
         QProcess *proc = m_started.emplace_back(std::make_unique<QProcess>()).get();
         proc->setProcessEnvironment(env);
-        if (::getuid() == 0) {
-            proc->setChildProcessModifier([this] {
-                if (::setgroups(0, nullptr) != 0 || ::setgid(toolUid) != 0
-                    || ::setuid(toolUid) != 0)
-                    ::_exit(126);
-            });
-        }
         proc->start(AUX_NVRAM_PATH, QStringList());
         proc->waitForStarted();
         return proc;
@@ -148,11 +128,9 @@ private:
 
     QString socketPath() const
     {
-        return m_tmp->filePath("qtsingleapp-KalvoA-3578-"
-                               + (::getuid() == 0 ? "1234" : QString::number(::getuid(), 16)));
+        return m_tmp->filePath("qtsingleapp-KalvoA-3578-" + QString::number(::getuid(), 16));
     }
 
-    const uid_t toolUid = ::getuid() == 0 ? 4660 : ::getuid();
     std::unique_ptr<QTemporaryDir> m_tmp;
     std::vector<std::unique_ptr<QProcess>> m_started;
 };
