@@ -193,7 +193,7 @@ def first_failure(log):
     text = open(log, errors="replace").read()
     test = re.search(r"^\s*\d+/\d+ Test\s+#\d+: (\S+) \.+\*?\*?\*?\s*(Failed|Timeout|Exception|Not Run)",
                      text, re.M)
-    case = re.search(r"^FAIL!\s+: (\S+::[^ ]+(?:\([^)]*\))?)", text, re.M)
+    case = re.search(r"^FAIL!\s+: (\S+?::\w+\(.*?\))(?= )", text, re.M)
     return "%s: %s" % (test.group(1) if test else "ctest", case.group(1) if case else "no FAIL! line")
 
 
