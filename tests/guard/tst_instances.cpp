@@ -58,7 +58,10 @@ private slots:
         QVERIFY(QFileInfo::exists(socketPath()) && !primaryAnswers(socketPath()));
         QProcess *next = startPrimary();
         QVERIFY(next);
-        QCOMPARE(next->readAllStandardError(), QByteArray());
+        // The offscreen platform's note about the window is none of the tool's.
+        QCOMPARE(next->readAllStandardError().replace(
+                         "This plugin does not support propagateSizeHints()\n", ""),
+                 QByteArray());
     }
 
     void fiftyClientsAtOnce()
