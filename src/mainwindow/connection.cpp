@@ -29,7 +29,7 @@ void MainWindow::on_comboBoxSerialPorts_textActivated(const QString &arg1)
 
 void MainWindow::on_btnConnectPort_clicked()
 {
-    if (serialPort.isOpen()) {
+    if (serialPort.isOpen() || bPortLost) {
         // The next tick says goodbye and closes the port.
         bDisconnectRequested = true;
         return;
@@ -60,6 +60,7 @@ void MainWindow::MainPollingTimerElapsed()
         sendCommand(sHelloCommand, sHelloCommand.length());
         readReply();
         serialPort.close();
+        bPortLost = false;
         bDisconnectRequested = false;
         iConnectionState = 3;
     }

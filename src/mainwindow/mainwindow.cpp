@@ -43,6 +43,16 @@ MainWindow::MainWindow(QWidget *parent)
     serialPort.setStopBits(QSerialPort::OneStop);
     serialPort.setDataBits(QSerialPort::Data8);
     serialPort.setBaudRate(QSerialPort::Baud57600, QSerialPort::AllDirections);
+    // A line that fails between exchanges is let go at once; the port may
+    // report it only once. Queued: the port must not be closed inside its
+    // own read handler.
+    connect(
+            &serialPort, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError error) {
+                if (error == QSerialPort::ReadError || error == QSerialPort::ResourceError)
+                    closeLostPort();
+            },
+            Qt::QueuedConnection);
 
     connect(&dlgUpload, SIGNAL(saveFileSelected(QString)), this, SLOT(onSaveFileSelected(QString)));
     connect(this, SIGNAL(readFileSelected(QString)), this, SLOT(onReadFileSelected(QString)));

@@ -56,10 +56,11 @@ private:
     int readSerialByte();
     bool serialPortFailed() const;
     void waitForSerialData(int msecs);
-    void drainLine(bool bAwaitHash);
+    bool drainLine(bool bAwaitHash);
+    void closeLostPort();
     void hideSendButton();
 
-    void readNvramPages(QFile &file, NvramReport &report);
+    void readNvramPages(QFile &file, const QString &sPartPath, NvramReport &report);
 
     void auxHandshake();
     void sendKeepAlive();
@@ -69,6 +70,9 @@ private:
     Ui::MainWindow *ui;
     bool bDisconnectRequested;
     bool bWatchdogExpired;
+    // The port was closed because its line failed; until COMMS is clicked
+    // the window still counts as connected.
+    bool bPortLost = false;
     QSerialPort serialPort;
     dlgUploadNVRAM dlgUpload;
     QTimer *MainPollingTimer = nullptr;

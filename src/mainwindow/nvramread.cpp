@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "connection.h"
+#include "dumpfiles.h"
 #include "nvramfile.h"
 #include "nvramreport.h"
 #include "serialtransport.h"
@@ -107,20 +108,16 @@ QStringList fitIntoLine(const QString &pageText, QString &sValue, QString &sDesc
     return reasons;
 }
 
-// Puts a complete dump in place of the old one, which is first copied to
-// its backup so that it is never in neither place. A copy, not a hard link:
+// Puts a complete dump in place of the old one, which is first kept as its
+// backup so that it is never in neither place. A copy, not a hard link:
 // the system refuses to link a dump that another user of the directory
 // wrote. Returns why it failed, or empty.
 QString replaceDump(const QString &sPartPath, const QString &path)
 {
     const QString sBackupPath = path + sBackupExt;
-    QFile oldDump(path);
-    if (oldDump.exists()) {
-        QFile::remove(sBackupPath);
-        if (!oldDump.copy(sBackupPath))
-            return QStringLiteral("could not keep it as %1: %2")
-                    .arg(sBackupPath, oldDump.errorString());
-    }
+    const QString sError = DumpFiles::keepBackup(path, sBackupPath);
+    if (!sError.isEmpty())
+        return QStringLiteral("could not keep it as %1: %2").arg(sBackupPath, sError);
     // POSIX rename replaces the old dump in one step; QFile::rename would not.
     if (std::rename(QFile::encodeName(sPartPath).constData(), QFile::encodeName(path).constData())
         != 0)
@@ -154,23 +151,41 @@ void MainWindow::readNvramToFile(const QString &path)
     // opened without emptying it; the read empties it once it has a page.
     const QString sPartPath = path + sPartExt;
     QString sWarning;
-    QFile file(sPartPath);
-    const bool bPartExisted = file.exists();
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered)) {
-        sWarning = NvramReport::cannotCreateText(sPartPath, file.errorString());
-    } else {
+    for (const QString &sPath : { path, path + sBackupExt, sPartPath }) {
+        const QString sRefusal = DumpFiles::refusal(sPath);
+        if (!sRefusal.isEmpty() && sWarning.isEmpty())
+            sWarning = NvramReport::refusedText(sPath, sRefusal);
+    }
+    const bool bPartExisted = QFileInfo::exists(sPartPath);
+    QString sError;
+    bool bRefused = false;
+    const int fd = sWarning.isEmpty() ? DumpFiles::openPart(sPartPath, sError, bRefused) : -1;
+    if (fd < 0 && sWarning.isEmpty()) {
+        sWarning = bRefused ? NvramReport::refusedText(sPartPath, sError)
+                            : NvramReport::cannotCreateText(sPartPath, sError);
+    }
+    QFile file;
+    if (fd >= 0) {
+        file.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
+                  QFileDevice::AutoCloseHandle);
         NvramReport report;
-        readNvramPages(file, report);
+        readNvramPages(file, sPartPath, report);
+        // The directory is shared: what is renamed or removed under the
+        // .part's name must still be the file this read wrote.
+        const bool bPartIntact = DumpFiles::namesFile(sPartPath, fd);
         file.close();
 
-        QString sError;
         if (!report.complete()) {
             // An earlier .part stays, unless this read emptied it for a page
             // that it then could not write.
-            if (report.iPagesRead == 0 && (!bPartExisted || QFileInfo(sPartPath).size() == 0))
+            if (bPartIntact && report.iPagesRead == 0
+                && (!bPartExisted || QFileInfo(sPartPath).size() == 0))
                 QFile::remove(sPartPath);
             sWarning = report.readStoppedText(path, sPartPath, QFile::exists(path),
                                               QFile::exists(sPartPath));
+        } else if (!bPartIntact) {
+            sWarning = NvramReport::cannotReplaceText(
+                    path, sPartPath, QStringLiteral("%1 was changed by someone else").arg(sPartPath));
         } else if (!(sError = replaceDump(sPartPath, path)).isEmpty()) {
             sWarning = NvramReport::cannotReplaceText(path, sPartPath, sError);
         } else if (report.hasNotes()) {
@@ -184,14 +199,14 @@ void MainWindow::readNvramToFile(const QString &path)
         QMessageBox::warning(this, sMessageTitle, sWarning, QMessageBox::Ok, QMessageBox::NoButton);
 }
 
-void MainWindow::readNvramPages(QFile &file, NvramReport &report)
+void MainWindow::readNvramPages(QFile &file, const QString &sPartPath, NvramReport &report)
 {
     // The file is unbuffered, so a failed write leaves nothing behind to be
     // written later.
     qint64 iWholeLines = 0;
     const auto writeFailed = [&](const QString &pageText, const QString &sReason) {
-        report.stopAt(pageText,
-                      QStringLiteral("could not write %1: %2").arg(file.fileName(), sReason));
+        report.stopAt(pageText, QStringLiteral("could not write %1: %2").arg(sPartPath, sReason));
+        report.bWriteFailed = true;
         // A line cut short is no page; the lines before it are.
         file.resize(iWholeLines);
     };
@@ -231,6 +246,7 @@ void MainWindow::readNvramPages(QFile &file, NvramReport &report)
             sPageValue = replyText();
             reasons << cutReason();
         }
+        const bool bValueHadNul = bReplyHadNul;
 
         const QString sDescriptionCommand = QStringLiteral("$A7") + pageText + QLatin1Char('%');
         sendCommand(sDescriptionCommand, sDescriptionCommand.length());
@@ -242,6 +258,8 @@ void MainWindow::readNvramPages(QFile &file, NvramReport &report)
         }
         sPageDescription = replyText();
         reasons << cutReason();
+        if (bValueHadNul || bReplyHadNul)
+            reasons << QStringLiteral("NUL bytes dropped");
 
         reasons << fitIntoLine(pageText, sPageValue, sPageDescription);
         QString sLines =

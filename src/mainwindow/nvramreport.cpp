@@ -42,7 +42,10 @@ QString NvramReport::readStoppedText(const QString &sDumpPath, const QString &sP
 {
     QString sText = QStringLiteral("Error: The NVRAM read stopped at page %1: %2. ")
                             .arg(m_stopPage, m_stopReason);
-    if (iPagesRead == 0 && bPartExists)
+    if (iPagesRead == 0 && bWriteFailed)
+        sText += QStringLiteral("Page 0 was read but could not be written, so nothing was "
+                                "kept. ");
+    else if (iPagesRead == 0 && bPartExists)
         sText += QStringLiteral("No page was read; the existing %1 was not changed. ")
                          .arg(sPartPath);
     else if (iPagesRead == 0)
@@ -80,6 +83,11 @@ QString NvramReport::badNameText(const QString &sName)
             .arg(maxDumpNameBytes());
 }
 
+QString NvramReport::refusedText(const QString &sPath, const QString &sReason)
+{
+    return QStringLiteral("Error: %1 %2. Nothing was read.").arg(sPath, sReason);
+}
+
 QString NvramReport::cannotCreateText(const QString &sPath, const QString &sReason)
 {
     return QStringLiteral("Error: Could not create %1: %2. Nothing was read.").arg(sPath, sReason);
@@ -95,11 +103,22 @@ QString NvramReport::cannotReplaceText(const QString &sDumpPath, const QString &
 
 QString NvramReport::writeText() const
 {
-    return QStringLiteral("Error: %1 not sent and %2 no reply, so the board may not hold the "
-                          "file's values: ")
+    return QStringLiteral("Error: %1 not sent and %2 no complete reply, so the board may not "
+                          "hold the file's values: ")
                    .arg(plural(iLinesSkipped, "line was", "lines were"),
                         plural(iUnanswered, "command got", "commands got"))
             + listedNotes();
+}
+
+QString NvramReport::linkFailedText() const
+{
+    QString sText = QStringLiteral("Error: The link to the board failed at line %1, so %2 not "
+                                   "sent and the board was not told to save (\"$A8%\").")
+                            .arg(iFailedLine)
+                            .arg(plural(iLinesLost + iLinesSkipped, "line was", "lines were"));
+    if (hasNotes())
+        sText += QStringLiteral(" Before that: ") + listedNotes();
+    return sText;
 }
 
 QString NvramReport::cannotOpenText(const QString &sPath, const QString &sReason)

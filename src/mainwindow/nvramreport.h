@@ -25,18 +25,23 @@ public:
     qint64 iPagesExpected = 0; // known once page 0 is read
     int iLinesSkipped = 0;
     int iUnanswered = 0;
+    int iFailedLine = 0; // the line of a write where the link failed
+    int iLinesLost = 0;  // page lines left unsent from there on
+    bool bWriteFailed = false; // a page was read but could not be written
 
     // Warnings of the read (sDumpPath is the .nvr, sPartPath its .part).
     QString readStoppedText(const QString &sDumpPath, const QString &sPartPath, bool bDumpExisted,
                             bool bPartExists) const;
     QString readNotesText(const QString &sDumpPath) const;
     static QString badNameText(const QString &sName);
+    static QString refusedText(const QString &sPath, const QString &sReason);
     static QString cannotCreateText(const QString &sPath, const QString &sReason);
     static QString cannotReplaceText(const QString &sDumpPath, const QString &sPartPath,
                                      const QString &sReason);
 
     // Warnings of the write.
     QString writeText() const;
+    QString linkFailedText() const;
     static QString cannotOpenText(const QString &sPath, const QString &sReason);
 
 private:

@@ -39,10 +39,13 @@ bool isPageLine(const QStringList &fields)
 QString unsendableReason(const QString &sPage, const QStringList &texts,
                          const QStringList &commands, bool bValidUtf8)
 {
-    if (!isPageField(sPage))
-        return sPage.length() == 5 && sPage.startsWith(QLatin1Char('0'))
-                ? QStringLiteral("five-digit page field starts with \"0\"")
-                : QStringLiteral("page field is not 4 or 5 upper-case hex digits");
+    if (!isPageField(sPage)) {
+        static const QRegularExpression fiveHexDigits(QStringLiteral("^[0-9A-F]{5}$"));
+        return fiveHexDigits.match(sPage).hasMatch()
+                ? QStringLiteral("five-digit page field \"%1\" starts with \"0\"").arg(sPage)
+                : QStringLiteral("page field \"%1\" is not 4 or 5 upper-case hex digits")
+                          .arg(sPage);
+    }
     for (const QString &sText : texts) {
         for (const QChar character : sText) {
             // Each character must go out as one Latin-1 byte; a "?" in its
@@ -50,8 +53,11 @@ QString unsendableReason(const QString &sPage, const QStringList &texts,
             if (character.unicode() > 0xFF)
                 return bValidUtf8 ? QStringLiteral("character with no Latin-1 byte")
                                   : QStringLiteral("not valid UTF-8");
-            // "%" would end the command early and "$" start a new one.
-            if (character == QLatin1Char('%') || character == QLatin1Char('$'))
+            // "%" would end the command early and "$" start a new one. A
+            // "#" would end every later reply of this page early, so each
+            // read would shift the pages' texts.
+            if (character == QLatin1Char('%') || character == QLatin1Char('$')
+                || character == QLatin1Char('#'))
                 return QStringLiteral("holds \"%1\"").arg(character);
             if (character == QLatin1Char('\r'))
                 return QStringLiteral("holds a carriage return");
@@ -118,14 +124,20 @@ void MainWindow::writeNvramFromFile(const QString &path)
 
     NvramReport report;
     QString sWarning;
-    // A command that got not a single byte back may not have reached the board;
-    // what a failed read stored is no byte from it.
+    // A command counts as answered only by a reply of its own: one that
+    // ended with "#", on a line where no earlier reply's tail could still
+    // come. A failed link answers nothing more; the caller stops there.
     const auto exchange = [&](const QString &sCommand, const QString &sWhere) {
         sendCommand(sCommand, sCommand.length());
-        if (readReply() == 0 || bReadError) {
+        readReply();
+        if (bReadError)
+            return false;
+        if (!sReply.endsWith(QLatin1Char('#')) || !bLineSettledAtSend) {
             ++report.iUnanswered;
-            report.note(sWhere, QStringLiteral("no reply to \"%1\"").arg(sCommand.left(3)));
+            report.note(sWhere,
+                        QStringLiteral("no complete reply to \"%1\"").arg(sCommand.left(3)));
         }
+        return true;
     };
     const auto skip = [&](const QString &sWhere, const QString &sReason) {
         ++report.iLinesSkipped;
@@ -149,7 +161,9 @@ void MainWindow::writeNvramFromFile(const QString &path)
         while (!(stream.atEnd() && sLine.isEmpty())) {
             const QStringList fields = sLine.isEmpty() ? QStringList() : splitNvramLine(sLine);
             const QString sWhere = QStringLiteral("line %1").arg(iLineNumber);
-            if (fields.size() >= 2) {
+            if (fields.size() >= 2 && report.iFailedLine > 0) {
+                ++report.iLinesLost;
+            } else if (fields.size() >= 2) {
                 // Without a description field the board keeps its own.
                 const QStringList texts = fields.mid(1, 2);
                 QStringList commands;
@@ -162,9 +176,18 @@ void MainWindow::writeNvramFromFile(const QString &path)
                 if (!sProblem.isEmpty()) {
                     skip(sWhere, sProblem);
                 } else {
-                    for (const QString &sCommand : commands)
-                        exchange(sCommand, sWhere);
-                    ++iLinesSent;
+                    bool bLinkUp = !bReadError;
+                    for (int i = 0; bLinkUp && i < commands.size(); ++i)
+                        bLinkUp = exchange(commands.at(i), sWhere);
+                    if (!bLinkUp) {
+                        report.iFailedLine = iLineNumber;
+                        ++report.iLinesLost;
+                    } else {
+                        ++iLinesSent;
+                        if (fields.size() > 3)
+                            report.note(sWhere, QStringLiteral("more than three fields: the "
+                                                               "rest was not sent"));
+                    }
                 }
             } else if (!sLine.trimmed().isEmpty()) {
                 skip(sWhere, QStringLiteral("fewer than two fields"));
@@ -172,12 +195,21 @@ void MainWindow::writeNvramFromFile(const QString &path)
             sLine = stream.readLine();
             ++iLineNumber;
         }
-        if (iLinesSent == 0)
-            report.note(QStringLiteral("the file"), QStringLiteral("holds no page line to send"));
-
-        exchange(QStringLiteral("$A8%"), QStringLiteral("the closing save"));
-        if (report.hasNotes())
-            sWarning = report.writeText();
+        if (report.iFailedLine > 0) {
+            sWarning = report.linkFailedText();
+        } else {
+            if (iLinesSent == 0)
+                report.note(QStringLiteral("the file"),
+                            QStringLiteral("holds no page line to send"));
+            const QString sSave = QStringLiteral("$A8%");
+            if (!exchange(sSave, QStringLiteral("the closing save"))) {
+                ++report.iUnanswered;
+                report.note(QStringLiteral("the closing save"),
+                            QStringLiteral("no complete reply to \"$A8\""));
+            }
+            if (report.hasNotes())
+                sWarning = report.writeText();
+        }
     }
 
     MainPollingTimer->start(iPollingIntervalMs);

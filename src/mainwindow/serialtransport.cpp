@@ -13,6 +13,8 @@ QString sLastCommand;
 QString sReply;
 bool bReadError = false;
 bool bExchangeRunning = false;
+bool bLineSettledAtSend = true;
+bool bReplyHadNul = false;
 
 namespace {
 // The last reply did not end with "#", so more of it may still arrive.
@@ -29,6 +31,7 @@ bool MainWindow::openSerialPort()
     // happened on.
     bReadError = false;
     bLineUnsettled = false;
+    bPortLost = false;
     return true;
 }
 
@@ -36,8 +39,7 @@ void MainWindow::sendCommand(const QString &sCommand, int iLength)
 {
     bExchangeRunning = true;
     sLastCommand = sCommand;
-    if (bLineUnsettled)
-        drainLine(bTailPending);
+    bLineSettledAtSend = !bLineUnsettled || drainLine(bTailPending);
     bLineUnsettled = false;
 
     // A port that failed a read is left alone until it is opened again:
@@ -56,6 +58,19 @@ void MainWindow::sendCommand(const QString &sCommand, int iLength)
     }
 
     serialWatchdogTimer->start(iWatchdogMs);
+}
+
+// A hung-up tty reads 0 for ever and stays readable, so the port's read
+// notification would run on every pass of the event loop, also between
+// exchanges and inside the warning's loop. Closing the port is the one sure
+// way to silence it; the next read then fails and warns, and the window
+// keeps its connected look until COMMS is clicked.
+void MainWindow::closeLostPort()
+{
+    if (serialPort.isOpen()) {
+        serialPort.close();
+        bPortLost = true;
+    }
 }
 
 // A port whose device went away (adapter pulled, pty hung up) reports an
@@ -87,11 +102,12 @@ void MainWindow::waitForSerialData(int msecs)
 
 // Discards what still arrives until the line has been quiet for
 // iQuietLineMs; while a broken-off reply's "#" is awaited, for a whole
-// character gap. Never longer than iDrainLimitMs.
-void MainWindow::drainLine(bool bAwaitHash)
+// character gap. Never longer than iDrainLimitMs. Returns whether the line
+// settled: quiet, with no awaited "#" still to come.
+bool MainWindow::drainLine(bool bAwaitHash)
 {
     if (bReadError || !serialPort.isOpen())
-        return;
+        return true;
     QElapsedTimer sinceStart;
     QElapsedTimer sinceLastByte;
     sinceStart.start();
@@ -100,8 +116,10 @@ void MainWindow::drainLine(bool bAwaitHash)
         const qint64 iQuietLeftMs =
                 (bAwaitHash ? iCharacterGapMs : iQuietLineMs) - sinceLastByte.elapsed();
         const qint64 iLimitLeftMs = iDrainLimitMs - sinceStart.elapsed();
-        if (iQuietLeftMs <= 0 || iLimitLeftMs <= 0)
-            return;
+        if (iQuietLeftMs <= 0)
+            return !bAwaitHash;
+        if (iLimitLeftMs <= 0)
+            return false;
         waitForSerialData(int(qMin(iQuietLeftMs, iLimitLeftMs)));
         const QByteArray bytes = serialPort.readAll();
         if (!bytes.isEmpty()) {
@@ -120,8 +138,7 @@ int MainWindow::readSerialByte()
     const qint64 iRead = serialPort.read(&byte, 1);
     if (iRead < 0 || (iRead == 0 && serialPortFailed())) {
         bReadError = true;
-        // Output still waiting for the dead port would be retried endlessly.
-        serialPort.clear(QSerialPort::Output);
+        closeLostPort();
         // The link is gone: a chosen file is chosen again after reconnecting.
         hideSendButton();
         QMessageBox::warning(this, sMessageTitle,
@@ -131,6 +148,8 @@ int MainWindow::readSerialByte()
     }
     if (iRead == 0)
         return 0;
+    if (byte == 0)
+        bReplyHadNul = true;
     return static_cast<signed char>(byte);
 }
 
@@ -146,6 +165,7 @@ int MainWindow::readReply()
 int MainWindow::collectReply()
 {
     sReply.clear();
+    bReplyHadNul = false;
     int count = 0;
     QElapsedTimer sinceLastCharacter;
 
@@ -166,6 +186,9 @@ int MainWindow::collectReply()
             // After the first character the watchdog is off; a reply that
             // stalls mid-way ends after the same interval without a byte.
             if (count > 0 && sinceLastCharacter.hasExpired(iCharacterGapMs))
+                return count;
+            // The line failed inside this reply: nothing more will come.
+            if (count > 0 && bReadError)
                 return count;
             waitForSerialData(10);
             byte = readSerialByte();

@@ -9,6 +9,10 @@ extern QString sLastCommand;  // whole text of the last command sent
 extern QString sReply;        // last reply, "#" included
 extern bool bReadError;       // set at the first failed read, kept until the port opens again
 extern bool bExchangeRunning; // from a send until its reply has been read
+// The last command went out on a settled line: no earlier reply's tail could
+// still come and pass for its reply.
+extern bool bLineSettledAtSend;
+extern bool bReplyHadNul;     // the last reply lost NUL bytes
 
 namespace SerialTransport {
 constexpr int iWatchdogMs = 2000;     // wait for the first reply character

@@ -222,31 +222,94 @@ private slots:
         verifyDisconnectedLook(*link.window);
     }
 
+    // A board that hangs up, like a pulled USB adapter: the port reads 0
+    // for ever. Neither the read-error warning nor the idle window may spin
+    // on it; a spin of a tenth of a core would take 0.3 s in each 3 s here.
+    void hungUpLine_data()
+    {
+        QTest::addColumn<QStringList>("board");
+        QTest::addColumn<QByteArray>("file"); // sent with SEND; empty: the window idles
+        QTest::addColumn<QStringList>("warnings");
+        QByteArray file = "Page Number | Value | Description\n";
+        for (int page = 0; page < 20; ++page)
+            file += QByteArray::number(page, 16).toUpper().rightJustified(4, '0') + " | v | d\n";
+        QTest::newRow("while the window idles")
+                << QStringList { "--baud", "0", "--fault", "hangup-after=1" } << QByteArray()
+                << QStringList { "VYK NVRAM|Error: Read timeout on command $C0%" };
+        // The greeting and five replies; page 2's description gets none.
+        QTest::newRow("inside a write")
+                << QStringList { "--baud", "0", "--fault", "hangup-after=6" } << file
+                << QStringList { "VYK NVRAM|Error: Read timeout on command $A50002d%",
+                                 "VYK NVRAM|Error: The link to the board failed at line 4, so 18 "
+                                 "lines were not sent and the board was not told to save "
+                                 "(\"$A8%\")." };
+    }
+
     void hungUpLine()
     {
-        ModalAnswerer answerer;
+        QFETCH(QStringList, board);
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, warnings);
+
+        QTemporaryDir dir;
+        const QString upload = dir.filePath("upload.nvr");
+        writeAll(upload, file);
+        ModalAnswerer answerer(upload);
+        answerer.holdFirstBox(3000);
         auto link = std::make_unique<BoardLink>();
-        QVERIFY(link->start({ "--baud", "0", "--turnaround", "800", "--fault", "hangup-after=1" }));
-        link->connect();
-        emit link->window->readFileSelected(QCoreApplication::applicationFilePath());
+        QVERIFY(link->start(board) && link->connectAndGreet());
+        const double cpuAtGreeting = cpuSeconds();
+        const QString lockFile = "/var/lock/LCK.." + link->sim.portName().mid(5).replace('/', '_');
+        // The lock names its holder first; a pty's number may soon serve another test.
+        const auto locked = [&] {
+            return readAll(lockFile).split('\n').first()
+                    == QByteArray::number(QCoreApplication::applicationPid());
+        };
+        QVERIFY(locked());
+        click(*link->window, "btnToAuxPCB");
         QVERIFY(button(*link->window, "btnSendParams")->isVisible());
-        // The reply comes 800 ms late, so the first tick is due by the time
-        // the read-error warning below opens; it must not start an exchange.
-        QCOMPARE(exchange(*link->window, "$A9%"), 5);
-        QVERIFY(link->sim.waitForFinished());
-        // The first failed read warns and hides SEND; this link's later
-        // exchanges wait out the watchdog asleep, without a new warning.
-        verifyAsleep(*link->window);
-        QVERIFY(!button(*link->window, "btnSendParams")->isVisible());
-        verifyAsleep(*link->window);
-        QCOMPARE(answerer.messages(),
-                 QStringList { "VYK NVRAM|Error: Read timeout on command $C0%" });
-        // Nor does the idle window spin between its ticks, nothing left to
-        // write. A spin would take most of a core here.
+        if (!file.isEmpty()) {
+            // The write stops at the dead line: back within one watchdog
+            // interval of the warning, not 2 s for every command left.
+            QElapsedTimer sending;
+            sending.start();
+            click(*link->window, "btnSendParams");
+            QVERIFY2(sending.elapsed() < answerer.heldMs() + 2500,
+                     qPrintable(QString::number(sending.elapsed())));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(answerer.heldMs() >= 0, 6000);
+        // Up to the warning (the hang-up is noticed by the next exchange),
+        // and while it is open. Ticks due meanwhile start no exchange: one
+        // would keep the warning's loop busy for its 2 s watchdog.
+        QVERIFY2(answerer.cpuAtFirstBox() - cpuAtGreeting <= 0.1
+                         && answerer.heldCpuSeconds() <= 0.1 && answerer.heldMs() < 3400,
+                 qPrintable(QStringLiteral("%1 s, then %2 s in %3 ms")
+                                    .arg(answerer.cpuAtFirstBox() - cpuAtGreeting)
+                                    .arg(answerer.heldCpuSeconds())
+                                    .arg(answerer.heldMs())));
         const double cpuBefore = cpuSeconds();
         QTest::qWait(3000);
-        QVERIFY2(cpuSeconds() - cpuBefore < 0.4,
+        QVERIFY2(cpuSeconds() - cpuBefore <= 0.1,
                  qPrintable(QString::number(cpuSeconds() - cpuBefore)));
+
+        QCOMPARE(answerer.messages(), warnings);
+        // The failed link hid SEND but still looks connected.
+        QVERIFY(!button(*link->window, "btnSendParams")->isVisible());
+        QVERIFY(button(*link->window, "btnConnectPort")->styleSheet().contains("green"));
+        if (!file.isEmpty())
+            return;
+
+        // Its later exchanges wait out the watchdog asleep, without a new
+        // warning, and COMMS disconnects: the port and its lock are gone.
+        verifyAsleep(*link->window);
+        QCOMPARE(answerer.messages(), warnings);
+        click(*link->window, "btnConnectPort");
+        QTRY_COMPARE_WITH_TIMEOUT(iConnectionState, 0, 5000);
+        verifyDisconnectedLook(*link->window);
+        for (const QString &fd : QDir("/proc/self/fd").entryList(QDir::System | QDir::Files))
+            QVERIFY(QFile::symLinkTarget("/proc/self/fd/" + fd) != link->sim.portName());
+        QVERIFY(!locked());
+
         // The next connection reads again. Latched, it waits asleep even
         // while its board keeps sending.
         link.reset();

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace WindowDriver;
 using Frames = QList<QByteArray>;
@@ -73,7 +74,7 @@ private slots:
             QFile::remove(sDumpDir + name);
     }
 
-    void transfer_data()
+    void readTransfer_data()
     {
         columns();
         const QStringList instant { "--baud", "0" };
@@ -165,10 +166,46 @@ private slots:
                        "back unchanged: page 0001: holds \"%\", holds \"$\"; page 0002: holds "
                        "\"|\"; page 0003: line break written as a space, too long to write back."
                    };
-        QTest::newRow("part cannot be created")
+        // Any member of the directory's group may plant these; the file
+        // outside must stay as it is and nothing of it may be copied.
+        QTest::newRow("part that is a directory")
                 << instant << "read dir" << none << Frames() << none << none
-                << QStringList { "Error: Could not create %2: Is a directory. Nothing was read." };
+                << QStringList { "Error: %2 is not a regular file. Nothing was read." };
+        const QByteArray outside("outside\n");
+        QTest::newRow("part that links outside")
+                << instant << "read link=part" << none << Frames() << none << outside
+                << QStringList { "Error: %2 is a symbolic link. Nothing was read." };
+        QTest::newRow("dump that links to a private file")
+                << instant << "read link=dump" << none << Frames() << outside << none
+                << QStringList { "Error: %1 is a symbolic link. Nothing was read." };
+        QTest::newRow("backup that links outside")
+                << instant << "read link=backup" << none << Frames() << none << none
+                << QStringList { "Error: %1~ is a symbolic link. Nothing was read." };
+        QTest::newRow("part of another user")
+                << instant << "read oldpart foreign" << old << Frames() << old
+                << QByteArray("kept part\n")
+                << QStringList { "Error: %2 belongs to another user. Nothing was read." };
         // The header and page 0 fit in 60 bytes, page 1's line does not.
+        QTest::newRow("disk fills at page 0")
+                << boardFile(four) << "read oldpart fsize=40" << old << pageFrames(1) << old << none
+                << QStringList { sStopped
+                                 + "0000: could not write %2: File too large. Page 0 was read but "
+                                   "could not be written, so nothing was kept. "
+                                 + sOldKept };
+        // The new dump fits, the copy of the old one to the backup does not.
+        QTest::newRow("disk fills while the old dump is kept")
+                << boardFile("0000 | 0 | z\n") << "read fsize=60" << QByteArray(100, 'o')
+                << pageFrames(1) << QByteArray(100, 'o') << sHeader + "0000 | 0 | z\n"
+                << QStringList { "Error: The NVRAM dump is complete, but %1 could not be replaced: "
+                                 "could not keep it as %1~: File too large. The dump is kept in "
+                                 "%2." };
+        QTest::newRow("NUL bytes in the replies")
+                << boardFile("0000 | 1 | z\n0001 | v | d\n", instant + QStringList { "--fault", "nul" })
+                << "read" << none << pageFrames(2) << sHeader + "0000 | 1 | z\n0001 | v | d\n"
+                << none
+                << QStringList { "Warning: The NVRAM dump %1 is complete, but 2 pages will not "
+                                 "write back unchanged: page 0000: NUL bytes dropped; page 0001: "
+                                 "NUL bytes dropped." };
         QTest::newRow("disk fills at page 1")
                 << boardFile(four) << "read fsize=60" << old << pageFrames(2) << old
                 << sHeader + four.left(16)
@@ -192,10 +229,17 @@ private slots:
                 << QStringList { "Error: The NVRAM dump is complete, but %1 could not be replaced: "
                                  "Operation not permitted. The dump is kept in %2." };
 
-        const QString noReply("Error: 0 lines were not sent and 2 commands got no reply, so the "
-                              "board may not hold the file's values: line 2: no reply to \"$A5\"; "
-                              "the closing save: no reply to \"$A8\".");
-        const QString badPage(": page field is not 4 or 5 upper-case hex digits; line ");
+    }
+    void readTransfer() { transfer(); }
+
+    void writeTransfer_data()
+    {
+        columns();
+        const QStringList instant { "--baud", "0" };
+        const QByteArray none;
+        const QString noReply("Error: 0 lines were not sent and 2 commands got no complete reply, "
+                              "so the board may not hold the file's values: line 2: no complete "
+                              "reply to \"$A5\"; the closing save: no complete reply to \"$A8\".");
         // Fields after the third are ignored; two fields keep the board's
         // description, an empty middle one sends an empty value.
         QTest::newRow("write page lines, 90-byte command, Latin-1 as single bytes")
@@ -214,21 +258,27 @@ private slots:
                             "$A40005%",
                             "$A50005e%",
                             "$A8%" }
-                << none << none << QStringList();
-        const QString notSent("Error: %1 not sent and 0 commands got no reply, so the board may "
-                              "not hold the file's values: ");
+                << none << none
+                << QStringList { "Error: 0 lines were not sent and 0 commands got no complete "
+                                 "reply, so the board may not hold the file's values: line 3: "
+                                 "more than three fields: the rest was not sent." };
+        const QString notSent("Error: %1 not sent and 0 commands got no complete reply, so the "
+                              "board may not hold the file's values: ");
         QTest::newRow("write skips blank and short lines, no header, CRLF, no LF at the end")
                 << instant << "write"
                 << QByteArray("0000 | 0 | h\r\n\r\n0000 | 1 | a\r\n   \n0003\n0001 | 2")
                 << Frames { "$A400001%", "$A50000a%", "$A400012%", "$A8%" } << none << none
                 << QStringList { notSent.arg("2 lines were")
                                  + "line 1: taken for the header; line 5: fewer than two fields." };
-        QTest::newRow("write a semicolon file")
-                << instant << "write" << sHeader + "0000;2;t\n"
+        // A "#" in the board would end its replies early and shift every later read.
+        QTest::newRow("write a file of no sendable line: semicolons, a '#', a blank page field")
+                << instant << "write"
+                << sHeader + "0000;2;t\n0001 | a#bcdefghijkl | desc one\n0004 |44| d4\n"
                 << Frames { "$A8%" } << none << none
-                << QStringList { notSent.arg("1 line was")
-                                 + "line 2: fewer than two fields; the file: holds no page line "
-                                   "to send." };
+                << QStringList { notSent.arg("3 lines were")
+                                 + "line 2: fewer than two fields; line 3: holds \"#\"; line 4: "
+                                   "page field \"0004 \" is not 4 or 5 upper-case hex digits; the "
+                                   "file: holds no page line to send." };
         QTest::newRow("write skips framing marks, CR, 0-led five digits, bad UTF-8")
                 << instant << "write"
                 << sHeader
@@ -237,8 +287,8 @@ private slots:
                 << Frames { "$A400055%", "$A50005ok%", "$A8%" } << none << none
                 << QStringList { notSent.arg("5 lines were")
                                  + "line 2: holds \"%\"; line 3: holds \"$\"; line 4: holds a "
-                                   "carriage return; line 5: five-digit page field starts with "
-                                   "\"0\"; line 6: not valid UTF-8." };
+                                   "carriage return; line 5: five-digit page field \"00011\" "
+                                   "starts with \"0\"; line 6: not valid UTF-8." };
         QTest::newRow("SEND after a cancelled chooser")
                 << instant << "write" << none << Frames() << none << none << QStringList();
         QTest::newRow("SEND of a deleted file")
@@ -253,19 +303,49 @@ private slots:
                         + QByteArray(87, 'd') + "\n0001 | " + QByteArray(83, 'v')
                         + "\n10000 | 1 | z\n"
                 << Frames { "$A4100001%", "$A510000z%", "$A8%" } << none << none
-                << QStringList { "Error: 6 lines were not sent and 0 commands got no reply, so the "
+                << QStringList { "Error: 6 lines were not sent and 0 commands got no complete reply, so the "
                                  "board may not hold the file's values: line 2: character with no "
-                                 "Latin-1 byte; line 3"
-                                 + badPage + "4" + badPage
-                                 + "5: page field is not 4 or 5 upper-case hex digits; line 6: "
-                                   "command longer than 90 bytes; and 1 more." };
+                                 "Latin-1 byte; line 3: page field \"012\" is not 4 or 5 upper-case "
+                                 "hex digits; line 4: page field \"000a\" is not 4 or 5 upper-case "
+                                 "hex digits; line 5: page field \"123456\" is not 4 or 5 "
+                                 "upper-case hex digits; line 6: command longer than 90 bytes; and "
+                                 "1 more." };
+        // The line fails inside line 2's description: nothing more goes out.
         QTest::newRow("write to a board hanging up")
                 << instant + QStringList { "--fault", "hangup-after=2" } << "write"
-                << sHeader + "0000 | 5 | a\n"
+                << sHeader + "0000 | 5 | a\n0001 | 6 | b\n"
                 << Frames { "$A400005%" } << none << none
-                << QStringList { "Error: Read timeout on command $A50000a%", noReply };
+                << QStringList { "Error: Read timeout on command $A50000a%",
+                                 "Error: The link to the board failed at line 2, so 2 lines were "
+                                 "not sent and the board was not told to save (\"$A8%\")." };
+        // The $A5 reply stops for 4.5 s: the tool gives up on it, then on
+        // its tail, so whatever ends the next reply may be that tail.
+        QTest::newRow("write to a board whose reply stalls")
+                << instant + QStringList { "--fault", "stall-after=2", "--stall", "4500" } << "write"
+                << sHeader + "0000 | 5 | a\n"
+                << Frames { "$A400005%", "$A50000a%", "$A8%" } << none << none
+                << QStringList { noReply };
     }
+    void writeTransfer() { transfer(); }
 
+    // A row of the table on its own, as the read goes through all 65537 pages.
+    void readPastPageFFFF_data()
+    {
+        columns();
+        // From page 0x10000 on the commands grow to nine characters, so a
+        // one-character value no longer makes a reply longer than its command.
+        QByteArray all = "0000 | 65536 | z\n";
+        for (int page = 1; page < 0x10000; ++page)
+            all += pageText(page) + " | v | d\n";
+        QTest::newRow("five-digit page 10000")
+                << boardFile(all + "10000 | v | d\n") << "read" << QByteArray()
+                << pageFrames(0x10001) << QByteArray() << sHeader + all
+                << QStringList { sStopped + "10000: the board refused the page. 65536 of 65537"
+                                 + sKept + "No %1 was written." };
+    }
+    void readPastPageFFFF() { transfer(); }
+
+private:
     void transfer()
     {
         QFETCH(QStringList, board);
@@ -291,15 +371,29 @@ private slots:
         const QString upload = m_scratch.filePath("upload.nvr");
         const QString backupPath = dumpPath + "~";
         const bool write = steps.startsWith("write");
-        QFile::remove(dumpPath); // a build that wrote a bad name may have left it
+        // A build that wrote a bad name may have left these.
+        for (const QString &path : { dumpPath, dumpPath + ".part", dumpPath + "~" })
+            QFile::remove(path);
         if (steps.endsWith(" dir"))
             QDir().mkdir(partPath);
         if (steps.contains("oldpart"))
             writeAll(partPath, "kept part\n");
+        // Another user's .part; as an ordinary account the test cannot make one.
+        if (steps.contains("foreign") && ::chown(QFile::encodeName(partPath), 1000, 1000) != 0)
+            QSKIP("This account may not give a file to another user.");
         if (!input.isNull())
             writeAll(write ? upload : dumpPath, input);
         if (!input.isNull() && !write)
             writeAll(backupPath, "older backup\n");
+        // A file only its owner may read, outside the dump directory.
+        const QString outside = m_scratch.filePath("outside");
+        writeAll(outside, "outside\n");
+        QFile::setPermissions(outside, QFile::ReadOwner | QFile::WriteOwner);
+        const QString linked = steps.section("link=", 1, 1).section(' ', 0, 0);
+        if (!linked.isEmpty())
+            QVERIFY(QFile::link(outside, linked == "part"   ? partPath
+                                        : linked == "dump" ? dumpPath
+                                                           : backupPath));
         // Not even root may rename over an immutable file.
         if (steps.contains("immutable") && QProcess::execute("chattr", { "+i", dumpPath }) != 0)
             QSKIP("This account may not make a file immutable.");
@@ -338,10 +432,15 @@ private slots:
             // A complete read keeps the dump it replaces, or was to replace,
             // as the new backup.
             const bool complete = dump != input || steps.contains("immutable");
-            QCOMPARE(readAll(backupPath),
-                     input.isNull()     ? QByteArray()
-                             : complete ? input
-                                        : QByteArray("older backup\n"));
+            if (linked != "backup")
+                QCOMPARE(readAll(backupPath),
+                         input.isNull()     ? QByteArray()
+                                 : complete ? input
+                                            : QByteArray("older backup\n"));
+            QCOMPARE(readAll(outside), QByteArray("outside\n"));
+            // The backup's temporary copy never stays behind.
+            QCOMPARE(QDir(sDumpDir).entryList({ ".aux-nvram-*" }, QDir::Files | QDir::Hidden),
+                     QStringList());
         }
         // Keep-alives may go out while the chooser or a warning is open, but
         // never inside a transfer.
@@ -366,24 +465,6 @@ private slots:
                             [](QTimer *t) { return t->isActive() && t->interval() == 750; }));
     }
 
-    // A row of the table on its own, as the read goes through all 65537 pages.
-    void readPastPageFFFF_data()
-    {
-        columns();
-        // From page 0x10000 on the commands grow to nine characters, so a
-        // one-character value no longer makes a reply longer than its command.
-        QByteArray all = "0000 | 65536 | z\n";
-        for (int page = 1; page < 0x10000; ++page)
-            all += pageText(page) + " | v | d\n";
-        QTest::newRow("five-digit page 10000")
-                << boardFile(all + "10000 | v | d\n") << "read" << QByteArray()
-                << pageFrames(0x10001) << QByteArray() << sHeader + all
-                << QStringList { sStopped + "10000: the board refused the page. 65536 of 65537"
-                                 + sKept + "No %1 was written." };
-    }
-    void readPastPageFFFF() { transfer(); }
-
-private:
     // Dumps go to the tool's own directory, which ./test.sh creates.
     const QString m_prefix = QStringLiteral("tst-%1-").arg(QCoreApplication::applicationPid());
     int m_count = 0;

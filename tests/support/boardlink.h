@@ -113,6 +113,12 @@ inline void verifyDisconnectedLook(QWidget &window)
 }
 } // namespace WindowDriver
 
+// CPU time of this process so far, in seconds: a busy wait shows here.
+inline double cpuSeconds()
+{
+    return double(std::clock()) / CLOCKS_PER_SEC;
+}
+
 // Answers modal message boxes (recorded as "title|text", closed with OK)
 // and file choosers (given path typed in, or cancelled when it is empty)
 // from a timer that runs inside their event loops. A box shown while the
@@ -129,6 +135,12 @@ public:
     QStringList messages() const { return m_messages; }
     // The last chooser's directory and filters, as "dir|filter;filter".
     QString chooser() const { return m_chooser; }
+    // Keeps the first message box open for ms, and measures the process's
+    // CPU time and the wall time while it is open.
+    void holdFirstBox(int ms) { m_holdMs = ms; }
+    double heldCpuSeconds() const { return m_heldCpu; }
+    double cpuAtFirstBox() const { return m_cpuAtBox; }
+    qint64 heldMs() const { return m_heldMs; }
 
 private:
     void answer()
@@ -138,6 +150,17 @@ private:
             for (QWidget *widget : QApplication::topLevelWidgets()) {
                 if (widget->isVisible() && widget->inherits("dlgUploadNVRAM"))
                     m_messages << "name dialog still open";
+            }
+            if (m_holdMs > 0) {
+                if (!m_held.isValid()) {
+                    m_held.start();
+                    m_cpuAtBox = m_heldCpu = cpuSeconds();
+                }
+                if (m_held.elapsed() < m_holdMs)
+                    return;
+                m_heldCpu = cpuSeconds() - m_heldCpu;
+                m_heldMs = m_held.elapsed();
+                m_holdMs = 0;
             }
             m_messages << box->windowTitle() + '|' + box->text();
             box->button(QMessageBox::Ok)->click();
@@ -150,6 +173,11 @@ private:
     }
 
     QTimer m_timer;
+    int m_holdMs = 0;
+    QElapsedTimer m_held;
+    double m_heldCpu = 0;
+    double m_cpuAtBox = 0;
+    qint64 m_heldMs = -1;
     QString m_file;
     QString m_chooser;
     QStringList m_messages;
@@ -179,12 +207,14 @@ struct BoardLink
         WindowDriver::click(*window, "btnConnectPort");
         return clickedAt;
     }
-    // Connects and waits for the greeting that enables the transfer buttons.
+    // Connects and greets the board at once, as the first tick would 750 ms
+    // later: the ticks' timing is the connection test's concern, not every
+    // transfer's.
     bool connectAndGreet()
     {
         connect();
-        return QTest::qWaitFor(
-                [this] { return WindowDriver::button(*window, "btnToAuxPCB")->isEnabled(); });
+        QMetaObject::invokeMethod(window.get(), "MainPollingTimerElapsed");
+        return WindowDriver::button(*window, "btnToAuxPCB")->isEnabled();
     }
     // Clicks "Enter", types the name and clicks the dialog's button: the
     // read runs inside that click.
@@ -208,12 +238,6 @@ inline bool writeAll(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-// CPU time of this process so far, in seconds: a busy wait shows here.
-inline double cpuSeconds()
-{
-    return double(std::clock()) / CLOCKS_PER_SEC;
 }
 
 #endif // BOARDLINK_H

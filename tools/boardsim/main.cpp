@@ -31,10 +31,6 @@ int stopSignalFd()
     return signalfd(-1, &stopSignals, SFD_CLOEXEC);
 }
 
-// How long a stalled reply pauses: longer than the tool waits for a reply's
-// next character.
-const std::int64_t kStallNs = 3000000000;
-
 int fail(const std::string &message, int status)
 {
     std::fprintf(stderr, "aux-board-sim: %s\n", message.c_str());
@@ -106,7 +102,7 @@ int main(int argc, char **argv)
                 line.sendReply(reply, frame.startNs, frame.text.size());
             const std::string tail = faults.takeStalledTail();
             if (!tail.empty())
-                line.sendReply(tail, monotonicNs() + kStallNs, 0);
+                line.sendReply(tail, monotonicNs() + options.stallMs * 1000000, 0);
             if (faults.hangUpNow()) {
                 line.waitUntilRead(1000);
                 break;

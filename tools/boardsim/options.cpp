@@ -82,7 +82,7 @@ bool parseOptions(int argc, char **argv, Options &options, std::string &error)
         }
         const bool takesValue = name == "--pages" || name == "--load" || name == "--save"
                 || name == "--log" || name == "--baud" || name == "--turnaround"
-                || name == "--fault";
+                || name == "--stall" || name == "--fault";
         if (!takesValue) {
             error = "unknown option: " + std::string(argv[i]);
             return false;
@@ -109,6 +109,8 @@ bool parseOptions(int argc, char **argv, Options &options, std::string &error)
             ok = parseCount(value, 10000000L, options.baud);
         } else if (name == "--turnaround") {
             ok = parseCount(value, 3600000L, options.turnaroundMs);
+        } else if (name == "--stall") {
+            ok = parseCount(value, 3600000L, options.stallMs);
         } else if (name == "--fault") {
             ok = parseFault(value, options);
         }
@@ -138,6 +140,7 @@ Options:
   --baud N           pace commands and replies like an 8N1 line at N baud
                      (default 57600; 0 answers at once)
   --turnaround MS    extra delay before every reply (default 0)
+  --stall MS         how long stall-after=N pauses (default 3000)
   --fault MODE       misbehave in one way:
                        silent           never answer
                        silent-after=N   answer N frames, then never again
@@ -148,8 +151,8 @@ Options:
                        hangup-after=N   answer N frames, then close the
                                         line and exit 0 (N=0: at once)
                        stall-after=N    answer N frames, then send half of
-                                        the next reply, pause 3 s and send
-                                        the rest
+                                        the next reply, pause (--stall) and
+                                        send the rest
                        endless-after=N  answer N frames, then send 'z'
                                         without end and answer no more
   --help             show this text

@@ -26,6 +26,7 @@ struct Options
     std::string logPath;
     long baud = 57600; // 0: no pacing at all
     long turnaroundMs = 0;
+    long stallMs = 3000; // pause of stall-after=N
     FaultKind fault = FaultKind::None;
     long faultCount = 0; // n of the modes that end in "-after"
 };

@@ -1,0 +1,160 @@
+#include "dumpfiles.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString fileKindRefusal(mode_t mode)
+{
+    if (S_ISLNK(mode))
+        return QStringLiteral("is a symbolic link");
+    if (!S_ISREG(mode))
+        return QStringLiteral("is not a regular file");
+    return QString();
+}
+
+// Writes all of bytes to fd; false with errno set when it cannot.
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t written = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        done += written;
+    }
+    return true;
+}
+
+// Reads the whole regular file on fd; false with errno set when it cannot.
+bool readAll(int fd, QByteArray &bytes)
+{
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        bytes.append(buffer, n);
+    }
+}
+
+} // namespace
+
+namespace DumpFiles {
+
+QString refusal(const QString &path)
+{
+    struct stat status {};
+    if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
+        return QString();
+    return fileKindRefusal(status.st_mode);
+}
+
+int openPart(const QString &sPartPath, QString &sError, bool &bRefused)
+{
+    bRefused = false;
+    const QByteArray name = QFile::encodeName(sPartPath);
+    int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                    0666);
+    if (fd >= 0)
+        return fd;
+    if (errno == EEXIST)
+        fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        bRefused = errno == ELOOP;
+        sError = bRefused ? QStringLiteral("is a symbolic link") : systemReason(errno);
+        return -1;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        sError = systemReason(errno);
+        ::close(fd);
+        return -1;
+    }
+    bRefused = true;
+    sError = fileKindRefusal(status.st_mode);
+    if (sError.isEmpty() && status.st_uid != ::geteuid())
+        sError = QStringLiteral("belongs to another user");
+    if (sError.isEmpty() && status.st_nlink != 1)
+        sError = QStringLiteral("has another name (a hard link)");
+    if (sError.isEmpty())
+        return fd;
+    ::close(fd);
+    return -1;
+}
+
+bool namesFile(const QString &path, int fd)
+{
+    struct stat named {};
+    struct stat open {};
+    return ::lstat(QFile::encodeName(path).constData(), &named) == 0 && ::fstat(fd, &open) == 0
+            && named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+}
+
+QString keepBackup(const QString &sDumpPath, const QString &sBackupPath)
+{
+    const int source = ::open(QFile::encodeName(sDumpPath).constData(),
+                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (source < 0 && errno == ENOENT)
+        return QString();
+    if (source < 0)
+        return errno == ELOOP ? QStringLiteral("%1 is a symbolic link").arg(sDumpPath)
+                              : systemReason(errno);
+    struct stat status {};
+    QByteArray bytes;
+    QString sError;
+    if (::fstat(source, &status) != 0)
+        sError = systemReason(errno);
+    else if (!S_ISREG(status.st_mode))
+        sError = sDumpPath + QLatin1Char(' ') + fileKindRefusal(status.st_mode);
+    else if (!readAll(source, bytes))
+        sError = systemReason(errno);
+    ::close(source);
+    if (!sError.isEmpty())
+        return sError;
+
+    // A new name that no one else can have made, in the same directory so
+    // that the rename is one step; a short one, as the dump's name may
+    // already be near the longest a name may be.
+    QByteArray temporary =
+            QFile::encodeName(QFileInfo(sBackupPath).path()) + "/.aux-nvram-XXXXXX";
+    const int copy = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (copy < 0)
+        return systemReason(errno);
+    // No more readable than the dump it keeps.
+    const bool bWritten = ::fchmod(copy, status.st_mode & 0666) == 0 && writeAll(copy, bytes)
+            && ::fsync(copy) == 0;
+    const int writeError = errno;
+    ::close(copy);
+    if (!bWritten) {
+        ::unlink(temporary.constData());
+        return systemReason(writeError);
+    }
+    if (::rename(temporary.constData(), QFile::encodeName(sBackupPath).constData()) != 0) {
+        const int renameError = errno;
+        ::unlink(temporary.constData());
+        return systemReason(renameError);
+    }
+    return QString();
+}
+
+} // namespace DumpFiles
