@@ -2,6 +2,7 @@
 #define MAINWINDOW_H
 
 #include "dlguploadnvram.h"
+#include "lowlatency.h"
 
 #include <QMainWindow>
 #include <QSerialPort>
@@ -70,6 +71,7 @@ private:
     bool bDisconnectRequested;
     bool bWatchdogExpired;
     QSerialPort serialPort;
+    LowLatencyRequest lowLatency; // of serialPort while it is open
     dlgUploadNVRAM dlgUpload;
     QTimer *MainPollingTimer = nullptr;
     QTimer *serialWatchdogTimer = nullptr;
