@@ -114,6 +114,11 @@ private slots:
                                { hexCommand("ok#"), "ok#" } }
                 // Two cut replies, two 50 ms drains; one after every reply would make seven.
                 << 100.0 << 300.0;
+        // 62 bytes fill an adapter's packet and pass at once; a shorter reply waits.
+        QTest::newRow("latency timer holds short replies")
+                << instant + QStringList { "--latency-timer", "400" }
+                << Exchanges { { "$T061*61,23%", QString(61, 'a') + '#' }, { "$A9%", "A9OK#" } }
+                << 400.0 << 790.0;
         QTest::newRow("silent board: the watchdog, twice")
                 << instant + QStringList { "--fault", "silent" }
                 << Exchanges { { "$C0%", "" }, { "$A9%", "" } } << 3950.0 << 4600.0;

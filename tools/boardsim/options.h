@@ -26,6 +26,7 @@ struct Options
     std::string logPath;
     long baud = 57600; // 0: no pacing at all
     long turnaroundMs = 0;
+    long latencyTimerMs = 0; // 0: replies are not held
     FaultKind fault = FaultKind::None;
     long faultCount = 0; // n of the modes that end in "-after"
 };
