@@ -45,8 +45,8 @@ FAULTS = [
     ("F10", "mainwindow/connection.cpp", "            iKeepAliveCountdown = 1;",
      "            iKeepAliveCountdown = 2;"),
     ("F11", "mainwindow/connection.h", "iPollingIntervalMs = 750;", "iPollingIntervalMs = 500;"),
-    ("F12", "mainwindow/connection.cpp", "        sendCommand(sHelloCommand, sHelloCommand.length());\n        readReply();\n        serialPort.close();",
-     "        serialPort.close();"),
+    ("F12", "mainwindow/connection.cpp", "        sendCommand(sHelloCommand, sHelloCommand.length());\n        readReply();\n        lowLatency",
+     "        lowLatency"),
     ("F13", "mainwindow/connection.cpp", "ui->btnToAuxPCB->setEnabled(true);",
      "ui->btnToAuxPCB->setEnabled(false);"),
     ("F14", "mainwindow/connection.cpp", "        iConnectionState = 3;", "        iConnectionState = 0;"),
@@ -180,6 +180,7 @@ FAULTS = [
      "    MainPollingTimer->start(2 * iPollingIntervalMs);\n    ui->editFromAuxPCB"),
     ("F96", "mainwindow/nvramfile.cpp", "sPartExt = QStringLiteral(\".part\");", "sPartExt = QStringLiteral(\".prt\");"),
     ("F97", "mainwindow/styles.cpp", "rgb(246, 211, 45)", "rgb(246, 211, 46)"),
+    ("F98", "mainwindow/serialtransport.cpp", "    lowLatency.request(serialPort.handle());\n", ""),
 ]
 
 

@@ -59,6 +59,7 @@ void MainWindow::MainPollingTimerElapsed()
     if (bDisconnectRequested) {
         sendCommand(sHelloCommand, sHelloCommand.length());
         readReply();
+        lowLatency.restore(serialPort.handle());
         serialPort.close();
         bPortLost = false;
         bDisconnectRequested = false;

@@ -75,6 +75,7 @@ MainWindow::~MainWindow()
     delete ui;
     delete MainPollingTimer;
     delete serialWatchdogTimer;
+    lowLatency.restore(serialPort.handle());
     // Closing the window drops the link without a farewell to the board.
     serialPort.close();
 }

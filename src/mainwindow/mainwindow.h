@@ -2,6 +2,7 @@
 #define MAINWINDOW_H
 
 #include "dlguploadnvram.h"
+#include "lowlatency.h"
 
 #include <QMainWindow>
 #include <QSerialPort>
@@ -74,6 +75,7 @@ private:
     // the window still counts as connected.
     bool bPortLost = false;
     QSerialPort serialPort;
+    LowLatencyRequest lowLatency; // of serialPort while it is open
     dlgUploadNVRAM dlgUpload;
     QTimer *MainPollingTimer = nullptr;
     QTimer *serialWatchdogTimer = nullptr;

@@ -27,6 +27,7 @@ bool MainWindow::openSerialPort()
 {
     if (!serialPort.open(QIODeviceBase::ReadWrite))
         return false;
+    lowLatency.request(serialPort.handle());
     // A failed read and a reply left unfinished belong to the link they
     // happened on.
     bReadError = false;

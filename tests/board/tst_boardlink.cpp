@@ -10,6 +10,7 @@
 #include <QThread>
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -113,6 +114,11 @@ private slots:
                                { hexCommand("ok#"), "ok#" } }
                 // Two cut replies, two 50 ms drains; one after every reply would make seven.
                 << 100.0 << 300.0;
+        // 62 bytes fill an adapter's packet and pass at once; a shorter reply waits.
+        QTest::newRow("latency timer holds short replies")
+                << instant + QStringList { "--latency-timer", "400" }
+                << Exchanges { { "$T061*61,23%", QString(61, 'a') + '#' }, { "$A9%", "A9OK#" } }
+                << 400.0 << 790.0;
         QTest::newRow("silent board: the watchdog, twice")
                 << instant + QStringList { "--fault", "silent" }
                 << Exchanges { { "$C0%", "" }, { "$A9%", "" } } << 3950.0 << 4600.0;
@@ -220,6 +226,39 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(iConnectionState, 0, 2000);
         QCOMPARE(link.sim.frames().mid(before + 2), (Frames { "$A9%", "$A9%" }));
         verifyDisconnectedLook(*link.window);
+    }
+
+    // Opening the port asks its driver for low latency. A pty refuses that
+    // request (its TIOCGSERIAL fails, so no TIOCSSERIAL and no restoring
+    // follow), so what strace shows here is that the request is made: the
+    // tool's own code reads the serial flags of the port's descriptor.
+    // QSerialPort::open reads them too, to clear a custom baud rate, so a
+    // call counts only with no Qt serial frame on its stack.
+    void lowLatencyRequest()
+    {
+        BoardLink link;
+        QVERIFY(link.start({ "--baud", "0" }));
+        QTemporaryDir dir;
+        QProcess strace;
+        strace.setProcessChannelMode(QProcess::MergedChannels);
+        prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY); // where Yama lets only a parent trace
+        strace.start("strace", { "-k", "-y", "-e", "trace=ioctl", "-o", dir.filePath("trace"),
+                                 "-p", QString::number(getpid()) });
+        QByteArray said;
+        while (!said.contains(" attached") && strace.waitForReadyRead())
+            said += strace.readAll();
+        link.connect();
+        strace.terminate();
+        QVERIFY(strace.waitForFinished());
+        const QStringList calls =
+                QString::fromLocal8Bit('\n' + readAll(dir.filePath("trace"))).split("\nioctl(");
+        QVERIFY2(std::any_of(calls.begin(), calls.end(),
+                             [&](const QString &call) {
+                                 return call.contains('<' + link.sim.portName() + ">, TIOCGSERIAL")
+                                         && call.contains(QCoreApplication::applicationFilePath())
+                                         && !call.contains("libQt6SerialPort");
+                             }),
+                 said);
     }
 
     // A board that hangs up, like a pulled USB adapter: the port reads 0

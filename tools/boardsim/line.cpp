@@ -12,6 +12,9 @@
 
 namespace {
 
+// An FTDI chip sends the host 64-byte packets, two of them status bytes.
+const std::size_t kAdapterPacketBytes = 62;
+
 void sleepUntil(std::int64_t ns)
 {
     timespec when;
@@ -30,7 +33,8 @@ std::int64_t monotonicNs()
     return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-PtyLine::PtyLine(long baud, long turnaroundMs) : m_baud(baud), m_turnaroundMs(turnaroundMs)
+PtyLine::PtyLine(long baud, long turnaroundMs, long latencyTimerMs)
+    : m_baud(baud), m_turnaroundMs(turnaroundMs), m_latencyTimerMs(latencyTimerMs)
 {
 }
 
@@ -68,14 +72,27 @@ void PtyLine::sendReply(const std::string &reply, std::int64_t frameStartNs,
     const std::int64_t charNs = m_baud > 0 ? 10 * std::int64_t(1000000000) / m_baud : 0;
     const std::int64_t t0 = frameStartNs + static_cast<std::int64_t>(frameLength) * charNs
             + static_cast<std::int64_t>(m_turnaroundMs) * 1000000;
-    if (charNs == 0) {
-        sleepUntil(t0);
-        writeAll(reply);
-        return;
-    }
-    for (std::size_t i = 0; i < reply.size(); ++i) {
-        sleepUntil(t0 + static_cast<std::int64_t>(i) * charNs);
-        writeAll(reply.substr(i, 1));
+    const std::int64_t holdNs = static_cast<std::int64_t>(m_latencyTimerMs) * 1000000;
+    // Byte i is on the line at t0 + i * charNs, and reaches the tool then
+    // unless an adapter holds it: until its timer, started by the first byte
+    // held, runs out, or until a packet's worth is held.
+    std::size_t first = 0;
+    while (first < reply.size()) {
+        std::size_t end = first + 1;
+        std::int64_t releaseNs = t0 + static_cast<std::int64_t>(first) * charNs;
+        if (holdNs > 0) {
+            releaseNs += holdNs;
+            while (end < reply.size() && end - first < kAdapterPacketBytes
+                   && t0 + static_cast<std::int64_t>(end) * charNs <= releaseNs)
+                ++end;
+            if (end - first == kAdapterPacketBytes)
+                releaseNs = t0 + static_cast<std::int64_t>(end - 1) * charNs;
+        } else if (charNs == 0) {
+            end = reply.size();
+        }
+        sleepUntil(releaseNs);
+        writeAll(reply.substr(first, end - first));
+        first = end;
     }
 }
 

@@ -11,7 +11,7 @@ std::int64_t monotonicNs();
 class PtyLine
 {
 public:
-    PtyLine(long baud, long turnaroundMs);
+    PtyLine(long baud, long turnaroundMs, long latencyTimerMs);
     ~PtyLine();
     PtyLine(const PtyLine &) = delete;
     PtyLine &operator=(const PtyLine &) = delete;
@@ -22,7 +22,8 @@ public:
 
     // Sends a reply to a frame of frameLength bytes whose first byte was read
     // at frameStartNs: not before the frame itself would have crossed the
-    // line, plus the turnaround, and then one byte per character time.
+    // line, plus the turnaround, and then one byte per character time. With
+    // a latency timer, bytes are held as a USB serial adapter holds them.
     void sendReply(const std::string &reply, std::int64_t frameStartNs, std::size_t frameLength);
 
     // Waits, at most timeoutMs, until the tool has taken every byte sent:
@@ -40,6 +41,7 @@ private:
 
     long m_baud;
     long m_turnaroundMs;
+    long m_latencyTimerMs;
     int m_master = -1;
     int m_slave = -1;
     std::string m_slavePath;

@@ -64,7 +64,7 @@ int main(int argc, char **argv)
     if (stopFd < 0)
         return fail("signalfd failed", 1);
 
-    PtyLine line(options.baud, options.turnaroundMs);
+    PtyLine line(options.baud, options.turnaroundMs, options.latencyTimerMs);
     if (!line.open(error))
         return fail(error, 1);
     std::printf("%s\n", line.slavePath().c_str());

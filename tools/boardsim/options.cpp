@@ -82,7 +82,7 @@ bool parseOptions(int argc, char **argv, Options &options, std::string &error)
         }
         const bool takesValue = name == "--pages" || name == "--load" || name == "--save"
                 || name == "--log" || name == "--baud" || name == "--turnaround"
-                || name == "--stall" || name == "--fault";
+                || name == "--stall" || name == "--latency-timer" || name == "--fault";
         if (!takesValue) {
             error = "unknown option: " + std::string(argv[i]);
             return false;
@@ -111,6 +111,8 @@ bool parseOptions(int argc, char **argv, Options &options, std::string &error)
             ok = parseCount(value, 3600000L, options.turnaroundMs);
         } else if (name == "--stall") {
             ok = parseCount(value, 3600000L, options.stallMs);
+        } else if (name == "--latency-timer") {
+            ok = parseCount(value, 3600000L, options.latencyTimerMs);
         } else if (name == "--fault") {
             ok = parseFault(value, options);
         }
@@ -141,6 +143,9 @@ Options:
                      (default 57600; 0 answers at once)
   --turnaround MS    extra delay before every reply (default 0)
   --stall MS         how long stall-after=N pauses (default 3000)
+  --latency-timer MS hold reply bytes as a USB serial adapter does: until
+                     MS have passed since the first held byte, or 62 bytes
+                     are held (default 0: not held; FTDI chips: 16)
   --fault MODE       misbehave in one way:
                        silent           never answer
                        silent-after=N   answer N frames, then never again

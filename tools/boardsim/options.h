@@ -27,6 +27,7 @@ struct Options
     long baud = 57600; // 0: no pacing at all
     long turnaroundMs = 0;
     long stallMs = 3000; // pause of stall-after=N
+    long latencyTimerMs = 0; // 0: replies are not held
     FaultKind fault = FaultKind::None;
     long faultCount = 0; // n of the modes that end in "-after"
 };
