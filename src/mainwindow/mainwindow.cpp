@@ -4,6 +4,7 @@
 #include "connection.h"
 #include "styles.h"
 
+#include <QMessageBox>
 #include <QSerialPortInfo>
 #include <QTimer>
 
@@ -78,6 +79,16 @@ MainWindow::~MainWindow()
     lowLatency.restore(serialPort.handle());
     // Closing the window drops the link without a farewell to the board.
     serialPort.close();
+}
+
+// The warning box of QMessageBox::warning, with a single OK button, and
+// sDetails, when there are any, behind its "Show Details..." button.
+void MainWindow::showTransferWarning(const QString &sText, const QString &sDetails)
+{
+    QMessageBox box(QMessageBox::Warning, sMessageTitle, sText, QMessageBox::NoButton, this);
+    box.setDefaultButton(box.addButton(QMessageBox::Ok));
+    box.setDetailedText(sDetails);
+    box.exec();
 }
 
 void MainWindow::on_btnFromAuxPCB_clicked()

@@ -60,6 +60,7 @@ private:
     bool drainLine(bool bAwaitHash);
     void closeLostPort();
     void hideSendButton();
+    void showTransferWarning(const QString &sText, const QString &sDetails);
 
     void readNvramPages(QFile &file, const QString &sPartPath, NvramReport &report);
 

@@ -151,6 +151,7 @@ void MainWindow::readNvramToFile(const QString &path)
     // opened without emptying it; the read empties it once it has a page.
     const QString sPartPath = path + sPartExt;
     QString sWarning;
+    QString sDetails;
     for (const QString &sPath : { path, path + sBackupExt, sPartPath }) {
         const QString sRefusal = DumpFiles::refusal(sPath);
         if (!sRefusal.isEmpty() && sWarning.isEmpty())
@@ -190,13 +191,14 @@ void MainWindow::readNvramToFile(const QString &path)
             sWarning = NvramReport::cannotReplaceText(path, sPartPath, sError);
         } else if (report.hasNotes()) {
             sWarning = report.readNotesText(path);
+            sDetails = report.details();
         }
     }
 
     MainPollingTimer->start(iPollingIntervalMs);
     ui->editFromAuxPCB->setStyleSheet(sYellowEditStyle);
     if (!sWarning.isEmpty())
-        QMessageBox::warning(this, sMessageTitle, sWarning, QMessageBox::Ok, QMessageBox::NoButton);
+        showTransferWarning(sWarning, sDetails);
 }
 
 void MainWindow::readNvramPages(QFile &file, const QString &sPartPath, NvramReport &report)

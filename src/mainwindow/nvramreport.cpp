@@ -26,6 +26,14 @@ void NvramReport::stopAt(const QString &sPage, const QString &sReason)
     m_stopReason = sReason;
 }
 
+QString NvramReport::details() const
+{
+    QStringList lines;
+    for (const Note &note : m_notes)
+        lines << note.sWhere + QStringLiteral(": ") + note.sReason;
+    return lines.join(QLatin1Char('\n'));
+}
+
 QString NvramReport::listedNotes() const
 {
     QStringList listed;
@@ -119,6 +127,13 @@ QString NvramReport::linkFailedText() const
     if (hasNotes())
         sText += QStringLiteral(" Before that: ") + listedNotes();
     return sText;
+}
+
+QString NvramReport::noPageLineText(const QString &sPath)
+{
+    return QStringLiteral("Error: %1 holds no page line, so only the closing save (\"$A8%\") "
+                          "was sent.")
+            .arg(sPath);
 }
 
 QString NvramReport::cannotOpenText(const QString &sPath, const QString &sReason)

@@ -14,6 +14,8 @@ public:
     // or a line or command of a file that did not reach the board ("line 5").
     void note(const QString &sWhere, const QString &sReason);
     bool hasNotes() const { return !m_notes.isEmpty(); }
+    // Every note, one a line: the warning itself lists only the first few.
+    QString details() const;
 
     // Read: the first page that could not be read, and why.
     void stopAt(const QString &sPage, const QString &sReason);
@@ -42,6 +44,7 @@ public:
     // Warnings of the write.
     QString writeText() const;
     QString linkFailedText() const;
+    static QString noPageLineText(const QString &sPath);
     static QString cannotOpenText(const QString &sPath, const QString &sReason);
 
 private:

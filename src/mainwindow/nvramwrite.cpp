@@ -198,7 +198,9 @@ void MainWindow::writeNvramFromFile(const QString &path)
         if (report.iFailedLine > 0) {
             sWarning = report.linkFailedText();
         } else {
-            if (iLinesSent == 0)
+            // Beside lines that were not sent, an empty file is one more
+            // problem; on its own it has a plain text of its own.
+            if (iLinesSent == 0 && report.hasNotes())
                 report.note(QStringLiteral("the file"),
                             QStringLiteral("holds no page line to send"));
             const QString sSave = QStringLiteral("$A8%");
@@ -209,11 +211,13 @@ void MainWindow::writeNvramFromFile(const QString &path)
             }
             if (report.hasNotes())
                 sWarning = report.writeText();
+            else if (iLinesSent == 0)
+                sWarning = NvramReport::noPageLineText(path);
         }
     }
 
     MainPollingTimer->start(iPollingIntervalMs);
     ui->editToAuxPCB->setStyleSheet(sYellowEditStyle);
     if (!sWarning.isEmpty())
-        QMessageBox::warning(this, sMessageTitle, sWarning, QMessageBox::Ok, QMessageBox::NoButton);
+        showTransferWarning(sWarning, report.details());
 }

@@ -270,6 +270,10 @@ private slots:
                 << Frames { "$A400001%", "$A50000a%", "$A400012%", "$A8%" } << none << none
                 << QStringList { notSent.arg("2 lines were")
                                  + "line 1: taken for the header; line 5: fewer than two fields." };
+        QTest::newRow("write a file of only its header")
+                << instant << "write" << sHeader << Frames { "$A8%" } << none << none
+                << QStringList { "Error: %3 holds no page line, so only the closing save (\"$A8%\") "
+                                 "was sent." };
         // A "#" in the board would end its replies early and shift every later read.
         QTest::newRow("write a file of no sendable line: semicolons, a '#', a blank page field")
                 << instant << "write"
@@ -296,7 +300,7 @@ private slots:
                 << QStringList { "Error: Could not open %3: No such file or directory. Nothing "
                                  "was sent." };
         QTest::newRow("write skips unsendable lines whole")
-                << instant << "write"
+                << instant << "write details"
                 << sHeader
                         + "0004 | 5 | 10 \xE2\x82\xAC\n012 | x | y\n000a | 1 | z\n123456 | 1 | "
                           "z\n0000 | 1 | "
@@ -454,6 +458,10 @@ private:
             warning = "VYK NVRAM|"
                     + warning.replace("%1", dumpPath).replace("%2", partPath).replace("%3", upload);
         QCOMPARE(answerer.messages(), warnings);
+        // The box lists five places; its details, every one.
+        if (steps.contains("details"))
+            QCOMPARE(answerer.details().value(0).section('\n', 5),
+                     QStringLiteral("line 7: command longer than 90 bytes"));
         if (write && input.isNull())
             return; // nothing was sent
         // Both transfers end alike: the field turns yellow and the 750 ms polling goes on.

@@ -133,6 +133,7 @@ public:
         m_timer.start(20);
     }
     QStringList messages() const { return m_messages; }
+    QStringList details() const { return m_details; } // of the boxes that have them
     // The last chooser's directory and filters, as "dir|filter;filter".
     QString chooser() const { return m_chooser; }
     // Keeps the first message box open for ms, and measures the process's
@@ -163,6 +164,8 @@ private:
                 m_holdMs = 0;
             }
             m_messages << box->windowTitle() + '|' + box->text();
+            if (!box->detailedText().isEmpty())
+                m_details << box->detailedText();
             box->button(QMessageBox::Ok)->click();
         } else if (auto *chooser = qobject_cast<QFileDialog *>(modal)) {
             m_chooser = chooser->directory().path() + '|' + chooser->nameFilters().join(';');
@@ -181,6 +184,7 @@ private:
     QString m_file;
     QString m_chooser;
     QStringList m_messages;
+    QStringList m_details;
 };
 
 // A simulated board on a pty and a main window that lists its port.
