@@ -97,8 +97,7 @@ QList<NvramFileLine> readNvramFileLines(const QByteArray &bytes)
             commands << QStringLiteral("$A4") + fields.at(0) + fields.at(1) + QLatin1Char('%');
             if (texts.size() == 2) {
                 line.description = fields.at(2);
-                commands << QStringLiteral("$A5") + fields.at(0) + fields.at(2)
-                                + QLatin1Char('%');
+                commands << QStringLiteral("$A5") + fields.at(0) + fields.at(2) + QLatin1Char('%');
             }
             line.sSkipReason = unsendableReason(fields.at(0), texts, commands, bValidUtf8);
             if (line.sSkipReason.isEmpty()) {

@@ -13,14 +13,14 @@
 // out, but a header that looks like a page line is listed as skipped.
 struct NvramFileLine
 {
-    int iNumber = 0;         // the header is line 1
-    bool bPageLine = false;  // two fields or more, sendable or not
-    QString sPage;           // the fields as they stand in the file
+    int iNumber = 0;        // the header is line 1
+    bool bPageLine = false; // two fields or more, sendable or not
+    QString sPage;          // the fields as they stand in the file
     QString sValue;
     std::optional<QString> description; // none: the board keeps its own
-    QStringList commands;    // in the order they go out; empty when skipped
-    QString sSkipReason;     // empty when the line is sent
-    QString sNote;           // said of a line that is sent all the same
+    QStringList commands;               // in the order they go out; empty when skipped
+    QString sSkipReason;                // empty when the line is sent
+    QString sNote;                      // said of a line that is sent all the same
 };
 
 // Cuts a file's bytes into its lines, in file order, by the write's rules.

@@ -121,7 +121,7 @@ private slots:
             ModalAnswerer answerer(filePath);
             WindowDriver::click(*link.window, "btnToAuxPCB");
             WindowDriver::click(*link.window, "btnSendParams");
-            const QString name = "tst-compare-" + QString::number(QCoreApplication::applicationPid());
+            const QString name = "tst-compare-" + QString::number(qApp->applicationPid());
             link.readInto(name);
             boardPath = sNvramDir + name + ".nvr";
         }

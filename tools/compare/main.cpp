@@ -41,6 +41,9 @@ struct WrittenPage
 // Latin-1 character, \u20AC or \U0001F600 beyond).
 QString plain(const QString &sText)
 {
+    const auto hex = [](char32_t code, int digits) {
+        return QString::number(code, 16).toUpper().rightJustified(digits, QLatin1Char('0'));
+    };
     QString sPlain;
     for (const char32_t code : sText.toUcs4()) {
         if (code == U'\\')
@@ -53,11 +56,12 @@ QString plain(const QString &sText)
             sPlain += QStringLiteral("\\r");
         else if (code >= 0x20 && code < 0x7F)
             sPlain += QChar(char16_t(code));
+        else if (code <= 0xFF)
+            sPlain += QStringLiteral("\\x") + hex(code, 2);
+        else if (code <= 0xFFFF)
+            sPlain += QStringLiteral("\\u") + hex(code, 4);
         else
-            sPlain += (code <= 0xFF ? QStringLiteral("\\x") : code <= 0xFFFF ? QStringLiteral("\\u")
-                                                                            : QStringLiteral("\\U"))
-                    + QString::number(code, 16).toUpper().rightJustified(
-                            code <= 0xFF ? 2 : code <= 0xFFFF ? 4 : 8, QLatin1Char('0'));
+            sPlain += QStringLiteral("\\U") + hex(code, 8);
     }
     return sPlain;
 }
@@ -124,8 +128,9 @@ QString readDump(const QByteArray &bytes, QMap<qint64, BoardPage> &pages)
         const qint64 page = sPage.toLongLong(nullptr, 16);
         if (pages.contains(page))
             return QStringLiteral("line %1 repeats page %2").arg(i + 1).arg(sPage);
-        pages.insert(page, { sLine.mid(iFirst + iSeparator, iSecond - iFirst - iSeparator),
-                             sLine.mid(iSecond + iSeparator) });
+        pages.insert(page,
+                     { sLine.mid(iFirst + iSeparator, iSecond - iFirst - iSeparator),
+                       sLine.mid(iSecond + iSeparator) });
     }
     return QString();
 }
@@ -144,7 +149,8 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     const QCommandLineOption quiet(QStringList { QStringLiteral("q"), QStringLiteral("quiet") });
     const QCommandLineOption help(QStringList { QStringLiteral("h"), QStringLiteral("help") });
-    const QCommandLineOption version(QStringList { QStringLiteral("v"), QStringLiteral("version") });
+    const QCommandLineOption version(
+            QStringList { QStringLiteral("v"), QStringLiteral("version") });
     parser.addOptions({ quiet, help, version });
     if (!parser.parse(QCoreApplication::arguments())) {
         err << sProgram << parser.errorText() << " See --help.\n";
@@ -166,8 +172,8 @@ int main(int argc, char *argv[])
 
     QByteArray boardBytes, fileBytes;
     QMap<qint64, BoardPage> board;
-    for (const auto &[path, bytes] : { std::pair(paths.at(0), &boardBytes),
-                                       std::pair(paths.at(1), &fileBytes) }) {
+    for (const auto &[path, bytes] :
+         { std::pair(paths.at(0), &boardBytes), std::pair(paths.at(1), &fileBytes) }) {
         const QString sError = readFile(path, *bytes);
         if (!sError.isEmpty()) {
             err << sProgram << "cannot read " << path << ": " << sError << '\n';
@@ -213,7 +219,8 @@ int main(int argc, char *argv[])
         const auto held = board.constFind(it.key());
         if (held == board.cend()) {
             ++iMissing;
-            pageFindings << sWhere + QStringLiteral("not on the board (line %1)").arg(it->iValueLine);
+            pageFindings << sWhere
+                            + QStringLiteral("not on the board (line %1)").arg(it->iValueLine);
             continue;
         }
         const int iBefore = pageFindings.size();
