@@ -11,7 +11,7 @@ install(FILES "${PROJECT_SOURCE_DIR}/resources/VYK NVRAM icon image.png"
 # The programs link only system libraries, so they need no search path of
 # their own once installed (the default one from qt_standard_project_setup
 # points at a lib/ directory that is never installed).
-set_target_properties(aux-nvram aux-board-sim PROPERTIES INSTALL_RPATH "")
+set_target_properties(aux-nvram aux-board-sim aux-nvram-compare PROPERTIES INSTALL_RPATH "")
 
 set(CPACK_PACKAGE_NAME "aux-nvram")
 # The same version text as the window title, not the CMake project version.
@@ -28,8 +28,9 @@ set(CPACK_PACKAGE_DESCRIPTION
 "AUX NVRAM reads the parameter memory (NVRAM) of an AUX PCB over a serial
 line into a text file (.nvr) and writes such a file back into the board.
 Dumps are kept in /opt/VYK_PLUS/NVRAM/AUXPCB/, which members of the dialout
-group may write. The package also ships aux-board-sim, a simulated board on a
-pseudo-terminal for trying the tool without hardware.")
+group may write. The package also ships aux-nvram-compare, which tells whether
+a board holds what a file writes into it, and aux-board-sim, a simulated board
+on a pseudo-terminal for trying the tool without hardware.")
 set(CPACK_STRIP_FILES ON)
 
 # Manual pages, changelog and copyright file. Each has one source in
@@ -46,6 +47,7 @@ set(aux_nvram_compressed_docs)
 foreach(doc IN ITEMS
         "man/aux-nvram.1|${CMAKE_CURRENT_LIST_DIR}/man/aux-nvram.1"
         "man/aux-board-sim.1|${CMAKE_CURRENT_LIST_DIR}/man/aux-board-sim.1"
+        "man/aux-nvram-compare.1|${CMAKE_CURRENT_LIST_DIR}/man/aux-nvram-compare.1"
         "changelog|${aux_nvram_doc_dir}/changelog.signed")
     string(REPLACE "|" ";" doc "${doc}")
     list(GET doc 0 name)
@@ -62,6 +64,7 @@ endforeach()
 add_custom_target(aux-nvram-docs ALL DEPENDS ${aux_nvram_compressed_docs})
 
 install(FILES "${aux_nvram_doc_dir}/man/aux-nvram.1.gz" "${aux_nvram_doc_dir}/man/aux-board-sim.1.gz"
+        "${aux_nvram_doc_dir}/man/aux-nvram-compare.1.gz"
     DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 install(FILES "${aux_nvram_doc_dir}/changelog.gz" "${CMAKE_CURRENT_LIST_DIR}/debian/copyright"
     DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_PACKAGE_NAME}")

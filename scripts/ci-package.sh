@@ -62,10 +62,11 @@ for lib in libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 libqt6network
 done
 
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}' | sed 's|^\./|/|')
-for f in /usr/bin/aux-nvram /usr/bin/aux-board-sim \
+for f in /usr/bin/aux-nvram /usr/bin/aux-board-sim /usr/bin/aux-nvram-compare \
          /usr/share/applications/aux-nvram.desktop \
          /usr/share/icons/hicolor/64x64/apps/aux-nvram.png \
          /usr/share/man/man1/aux-nvram.1.gz /usr/share/man/man1/aux-board-sim.1.gz \
+         /usr/share/man/man1/aux-nvram-compare.1.gz \
          /usr/share/doc/aux-nvram/changelog.gz /usr/share/doc/aux-nvram/copyright; do
     grep -qx "$f" <<<"$contents" || fail "package lacks $f"
 done
@@ -80,14 +81,14 @@ fi
 root=$work_dir/root
 dpkg-deb -x "$deb" "$root"
 
-for bin in aux-nvram aux-board-sim; do
+for bin in aux-nvram aux-board-sim aux-nvram-compare; do
     info=$(file -b "$root/usr/bin/$bin")
     grep -q ', stripped' <<<"$info" && ! grep -q 'debug_info' <<<"$info" \
         || fail "/usr/bin/$bin is not stripped: $info"
 done
 step "binaries stripped"
 
-for page in aux-nvram aux-board-sim; do
+for page in aux-nvram aux-board-sim aux-nvram-compare; do
     gz=$root/usr/share/man/man1/$page.1.gz
     file -b "$gz" | grep -q 'max compression' || fail "$page.1.gz is not compressed with gzip -9"
     zcat "$gz" | cmp -s - "packaging/man/$page.1" || fail "$page.1.gz is not packaging/man/$page.1"
@@ -209,12 +210,27 @@ desktop_file=/usr/share/applications/aux-nvram.desktop
 desktop-file-validate "$desktop_file" || fail "installed desktop entry is not valid"
 [ -f /usr/share/icons/hicolor/64x64/apps/aux-nvram.png ] || fail "icon not installed"
 
-for page in aux-nvram aux-board-sim; do
+for page in aux-nvram aux-board-sim aux-nvram-compare; do
     where=$(man -w "$page") || fail "man finds no page for $page"
     [ "$where" = "/usr/share/man/man1/$page.1.gz" ] || fail "man $page finds $where"
     MANPAGER=cat MANWIDTH=80 man "$page" 2>&1 | grep -q "^NAME" || fail "man $page shows no page"
 done
-step "man aux-nvram and man aux-board-sim work"
+step "man aux-nvram, man aux-board-sim and man aux-nvram-compare work"
+
+# The compare needs no display (it creates no widget), and its options are
+# those of its manual page.
+printf 'Page Number | Value | Description\n0000 | 0 | z\n' >"$work_dir/check.nvr"
+compared=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+    aux-nvram-compare "$work_dir/check.nvr" "$work_dir/check.nvr") \
+    || fail "aux-nvram-compare finds a dump different from itself: $compared"
+[ "$compared" = "same: 1 page the same" ] || fail "aux-nvram-compare printed '$compared'"
+[ "$(aux-nvram-compare --version)" = "aux-nvram-compare $version" ] \
+    || fail "aux-nvram-compare --version does not say $version"
+for option in $(aux-nvram-compare --help | grep -o -e ' --[a-z]*' -e ' -[a-z],'); do
+    sed 's/\\-/-/g' packaging/man/aux-nvram-compare.1 | grep -q -- "^\.BR .*${option%,}\b" \
+        || fail "aux-nvram-compare --help has $option, packaging/man/aux-nvram-compare.1 does not"
+done
+step "aux-nvram-compare runs without a display and its options are in its manual page"
 
 [ -d "$nvram_dir" ] || fail "$nvram_dir was not created"
 perms=$(stat -c '%U %G %a' "$nvram_dir")

@@ -17,6 +17,7 @@ bool FaultInjector::shape(std::string &reply)
     switch (m_kind) {
     case FaultKind::None:
     case FaultKind::HangupAfter:
+    case FaultKind::DropAfter:
         break;
     case FaultKind::Silent:
         return false;
@@ -53,6 +54,14 @@ bool FaultInjector::shape(std::string &reply)
         break;
     }
     ++m_answered;
+    return true;
+}
+
+bool FaultInjector::dropsFrame()
+{
+    if (m_kind != FaultKind::DropAfter || m_answered != m_count)
+        return false;
+    ++m_answered; // only this one frame is lost
     return true;
 }
 

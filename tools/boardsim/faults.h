@@ -11,6 +11,10 @@ class FaultInjector
 public:
     FaultInjector(FaultKind kind, long count);
 
+    // True for a complete frame that is lost on the line: the board neither
+    // carries it out nor answers it (drop-after=N, the frame after N replies).
+    bool dropsFrame();
+
     // Decides the fate of one reply to a complete frame. Returns false when
     // nothing is to be sent; otherwise reply may have been altered.
     bool shape(std::string &reply);

@@ -95,7 +95,7 @@ int main(int argc, char **argv)
         const std::int64_t now = monotonicNs();
         for (const Frame &frame : assembler.feed(buffer, static_cast<std::size_t>(n), now)) {
             log.write(frame);
-            if (!frame.complete)
+            if (!frame.complete || faults.dropsFrame())
                 continue;
             std::string reply = board.answer(frame.body());
             if (faults.shape(reply))

@@ -50,6 +50,7 @@ bool parseFault(const std::string &text, Options &options)
         { "hangup-after=", FaultKind::HangupAfter },
         { "stall-after=", FaultKind::StallAfter },
         { "endless-after=", FaultKind::EndlessAfter },
+        { "drop-after=", FaultKind::DropAfter },
     };
     for (const Counted &c : counted) {
         const std::size_t len = std::strlen(c.prefix);
@@ -160,6 +161,8 @@ Options:
                                         send the rest
                        endless-after=N  answer N frames, then send 'z'
                                         without end and answer no more
+                       drop-after=N     answer N frames, then lose the next
+                                        one: not carried out, not answered
   --help             show this text
 
 Commands: $A9% $C0% $A6<page>% $A7<page>% $A4<page><value>%

@@ -14,7 +14,8 @@ enum class FaultKind {
     FirstCharOnly, // only the first byte of every reply
     HangupAfter,   // answers n frames, then closes the line and exits
     StallAfter,    // answers n frames, then pauses in the middle of the next reply
-    EndlessAfter   // answers n frames, then sends without end and answers no more
+    EndlessAfter,  // answers n frames, then sends without end and answers no more
+    DropAfter      // answers n frames, then neither carries out nor answers the next one
 };
 
 struct Options
