@@ -63,7 +63,8 @@ namespace DumpFiles {
 
 QString refusal(const QString &path)
 {
-    struct stat status {};
+    struct stat status
+    { };
     if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
         return QString();
     return fileKindRefusal(status.st_mode);
@@ -73,8 +74,8 @@ int openPart(const QString &sPartPath, QString &sError, bool &bRefused)
 {
     bRefused = false;
     const QByteArray name = QFile::encodeName(sPartPath);
-    int fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    0666);
+    int fd = ::open(name.constData(),
+                    O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0)
         return fd;
     if (errno == EEXIST)
@@ -84,7 +85,8 @@ int openPart(const QString &sPartPath, QString &sError, bool &bRefused)
         sError = bRefused ? QStringLiteral("is a symbolic link") : systemReason(errno);
         return -1;
     }
-    struct stat status {};
+    struct stat status
+    { };
     if (::fstat(fd, &status) != 0) {
         sError = systemReason(errno);
         ::close(fd);
@@ -104,8 +106,10 @@ int openPart(const QString &sPartPath, QString &sError, bool &bRefused)
 
 bool namesFile(const QString &path, int fd)
 {
-    struct stat named {};
-    struct stat open {};
+    struct stat named
+    { };
+    struct stat open
+    { };
     return ::lstat(QFile::encodeName(path).constData(), &named) == 0 && ::fstat(fd, &open) == 0
             && named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
@@ -119,7 +123,8 @@ QString keepBackup(const QString &sDumpPath, const QString &sBackupPath)
     if (source < 0)
         return errno == ELOOP ? QStringLiteral("%1 is a symbolic link").arg(sDumpPath)
                               : systemReason(errno);
-    struct stat status {};
+    struct stat status
+    { };
     QByteArray bytes;
     QString sError;
     if (::fstat(source, &status) != 0)
@@ -135,8 +140,7 @@ QString keepBackup(const QString &sDumpPath, const QString &sBackupPath)
     // A new name that no one else can have made, in the same directory so
     // that the rename is one step; a short one, as the dump's name may
     // already be near the longest a name may be.
-    QByteArray temporary =
-            QFile::encodeName(QFileInfo(sBackupPath).path()) + "/.aux-nvram-XXXXXX";
+    QByteArray temporary = QFile::encodeName(QFileInfo(sBackupPath).path()) + "/.aux-nvram-XXXXXX";
     const int copy = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (copy < 0)
         return systemReason(errno);

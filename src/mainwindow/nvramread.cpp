@@ -186,7 +186,8 @@ void MainWindow::readNvramToFile(const QString &path)
                                               QFile::exists(sPartPath));
         } else if (!bPartIntact) {
             sWarning = NvramReport::cannotReplaceText(
-                    path, sPartPath, QStringLiteral("%1 was changed by someone else").arg(sPartPath));
+                    path, sPartPath,
+                    QStringLiteral("%1 was changed by someone else").arg(sPartPath));
         } else if (!(sError = replaceDump(sPartPath, path)).isEmpty()) {
             sWarning = NvramReport::cannotReplaceText(path, sPartPath, sError);
         } else if (report.hasNotes()) {

@@ -62,7 +62,6 @@ public:
             frames << entry.second;
         return frames;
     }
-    bool waitForFinished() { return m_process.waitForFinished(); }
     // Now on the clock of the log's time stamps.
     static double nowMs() { return double(QDeadlineTimer::current().deadlineNSecs()) / 1e6; }
 
@@ -136,32 +135,31 @@ public:
     QStringList details() const { return m_details; } // of the boxes that have them
     // The last chooser's directory and filters, as "dir|filter;filter".
     QString chooser() const { return m_chooser; }
-    // Keeps the first message box open for ms, and measures the process's
-    // CPU time and the wall time while it is open.
+    // Keeps the first message box open for ms; held tells the CPU time when
+    // it opened and when it closed, and for how long it was open.
     void holdFirstBox(int ms) { m_holdMs = ms; }
-    double heldCpuSeconds() const { return m_heldCpu; }
-    double cpuAtFirstBox() const { return m_cpuAtBox; }
-    qint64 heldMs() const { return m_heldMs; }
+    struct
+    {
+        double cpuAtOpen = 0, cpuAtClose = 0;
+        qint64 ms = -1;
+    } held;
 
 private:
     void answer()
     {
         QWidget *modal = QApplication::activeModalWidget();
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            if (m_holdMs > 0 && !m_held.isValid()) {
+                m_held.start();
+                held.cpuAtOpen = cpuSeconds();
+            }
+            if (m_holdMs > 0 && m_held.elapsed() < m_holdMs)
+                return;
+            if (std::exchange(m_holdMs, 0) > 0)
+                held = { held.cpuAtOpen, cpuSeconds(), m_held.elapsed() };
             for (QWidget *widget : QApplication::topLevelWidgets()) {
                 if (widget->isVisible() && widget->inherits("dlgUploadNVRAM"))
                     m_messages << "name dialog still open";
-            }
-            if (m_holdMs > 0) {
-                if (!m_held.isValid()) {
-                    m_held.start();
-                    m_cpuAtBox = m_heldCpu = cpuSeconds();
-                }
-                if (m_held.elapsed() < m_holdMs)
-                    return;
-                m_heldCpu = cpuSeconds() - m_heldCpu;
-                m_heldMs = m_held.elapsed();
-                m_holdMs = 0;
             }
             m_messages << box->windowTitle() + '|' + box->text();
             if (!box->detailedText().isEmpty())
@@ -178,9 +176,6 @@ private:
     QTimer m_timer;
     int m_holdMs = 0;
     QElapsedTimer m_held;
-    double m_heldCpu = 0;
-    double m_cpuAtBox = 0;
-    qint64 m_heldMs = -1;
     QString m_file;
     QString m_chooser;
     QStringList m_messages;
