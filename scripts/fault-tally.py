@@ -151,7 +151,7 @@ FAULTS = [
     ("F76", "mainwindow/nvramlines.cpp", "[1-9A-F][0-9A-F]{4}", "[0-9A-F]{5}"),
     ("F77", "mainwindow/serialtransport.cpp", "bWritable = serialPort.isOpen() && !bReadError;",
      "bWritable = serialPort.isOpen();"),
-    ("F78", "mainwindow/serialtransport.cpp", "        bReadError = true;\n        closeLostPort();", "        bReadError = true;"),
+    ("F78", "mainwindow/serialtransport.cpp", "        bPortLost = true;\n", ""),
     # a sharper suite: tails, drains, names, paths, choosers and accounts
     ("F79", "mainwindow/serialtransport.cpp", "bTailPending = bLineUnsettled && !sReply.isEmpty();",
      "bTailPending = false;"),
