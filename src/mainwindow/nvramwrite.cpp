@@ -109,8 +109,8 @@ void MainWindow::writeNvramFromFile(const QString &path)
         if (report.iFailedLine > 0) {
             sWarning = report.linkFailedText();
         } else {
-            // Beside lines that were not sent, an empty file is one more
-            // problem; on its own it has a plain text of its own.
+            // Beside lines that were not sent, a file that sent none is
+            // listed too; alone, it gets a warning of its own.
             if (iLinesSent == 0 && report.hasNotes())
                 report.note(QStringLiteral("the file"),
                             QStringLiteral("holds no page line to send"));
