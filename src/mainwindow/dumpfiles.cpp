@@ -63,8 +63,7 @@ namespace DumpFiles {
 
 QString refusal(const QString &path)
 {
-    struct stat status
-    { };
+    struct stat status = {};
     if (::lstat(QFile::encodeName(path).constData(), &status) != 0)
         return QString();
     return fileKindRefusal(status.st_mode);
@@ -82,11 +81,10 @@ int openPart(const QString &sPartPath, QString &sError, bool &bRefused)
         fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         bRefused = errno == ELOOP;
-        sError = bRefused ? QStringLiteral("is a symbolic link") : systemReason(errno);
+        sError = bRefused ? fileKindRefusal(S_IFLNK) : systemReason(errno);
         return -1;
     }
-    struct stat status
-    { };
+    struct stat status = {};
     if (::fstat(fd, &status) != 0) {
         sError = systemReason(errno);
         ::close(fd);
@@ -106,10 +104,8 @@ int openPart(const QString &sPartPath, QString &sError, bool &bRefused)
 
 bool namesFile(const QString &path, int fd)
 {
-    struct stat named
-    { };
-    struct stat open
-    { };
+    struct stat named = {};
+    struct stat open = {};
     return ::lstat(QFile::encodeName(path).constData(), &named) == 0 && ::fstat(fd, &open) == 0
             && named.st_dev == open.st_dev && named.st_ino == open.st_ino;
 }
@@ -121,10 +117,9 @@ QString keepBackup(const QString &sDumpPath, const QString &sBackupPath)
     if (source < 0 && errno == ENOENT)
         return QString();
     if (source < 0)
-        return errno == ELOOP ? QStringLiteral("%1 is a symbolic link").arg(sDumpPath)
+        return errno == ELOOP ? sDumpPath + QLatin1Char(' ') + fileKindRefusal(S_IFLNK)
                               : systemReason(errno);
-    struct stat status
-    { };
+    struct stat status = {};
     QByteArray bytes;
     QString sError;
     if (::fstat(source, &status) != 0)
