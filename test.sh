@@ -3,7 +3,6 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh
-scripts/nvram-dir.sh # the transfer tests write real dumps there
 scripts/build.sh build
 cd build
 ctest --output-on-failure --parallel 2 --timeout 600

@@ -4,7 +4,6 @@
 # there. Any sanitizer report fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/nvram-dir.sh
 dir=${AUX_NVRAM_ASAN_BUILD_DIR:-build-asan}
 start_seconds=$SECONDS
 

@@ -195,6 +195,8 @@ FAULTS = [
     ("F106", "mainwindow/nvramlines.cpp", "                if (fields.size() > 3)", "                if (false)"),
     ("F107", "mainwindow/mainwindow.cpp", "    box.setDetailedText(sDetails);\n", ""),
     ("F108", "mainwindow/nvramread.cpp", "        report.bWriteFailed = true;\n", ""),
+    # the shared directory: the tool's own name for it, leftovers, two technicians
+    ("F109", "mainwindow/nvramdir.cpp", "\"/opt/VYK_PLUS/NVRAM/AUXPCB/\"", "\"/opt/VYK_PLUS/NVRAM/AUXPCB\""),
 ]
 
 

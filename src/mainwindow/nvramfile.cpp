@@ -5,7 +5,6 @@
 
 #include <climits>
 
-const QString sNvramDir = QStringLiteral("/opt/VYK_PLUS/NVRAM/AUXPCB/");
 const QString sNvramExt = QStringLiteral(".nvr");
 const QString sFieldSeparator = QStringLiteral(" | ");
 const QString sPartExt = QStringLiteral(".part");

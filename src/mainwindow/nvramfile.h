@@ -5,6 +5,8 @@
 #include <QStringList>
 
 // The .nvr dump file: a header line, then "page | value | description" per page.
+// The dump directory is defined apart from the library (nvramdir.cpp), so
+// that the tests can link a private one in its place.
 extern const QString sNvramDir;
 extern const QString sNvramExt;
 extern const QString sFieldSeparator;

@@ -12,8 +12,6 @@
 using namespace WindowDriver;
 using Frames = QList<QByteArray>;
 
-// Where the tool keeps its dumps.
-static const QString sDumpDir("/opt/VYK_PLUS/NVRAM/AUXPCB/");
 static const QByteArray sHeader("Page Number | Value | Description\n");
 static const QString sStopped("Error: The NVRAM read stopped at page ");
 static const QString sKept(" pages were read; they are kept in %2, which is not offered for "
@@ -68,12 +66,6 @@ class TestTransfers : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanupTestCase()
-    {
-        for (const QString &name : QDir(sDumpDir).entryList({ m_prefix + '*' }))
-            QFile::remove(sDumpDir + name);
-    }
-
     void readTransfer_data()
     {
         columns();
@@ -352,7 +344,10 @@ private:
 
         BoardLink link;
         QVERIFY(link.start(board) && link.connectAndGreet());
-        QString name = m_prefix + QString::number(++m_count);
+        // Each row starts from an empty dump directory of this test process.
+        QDir dir(sNvramDir);
+        QVERIFY(dir.removeRecursively() && dir.mkpath("."));
+        QString name("tst");
         for (const QString &step : steps.split(' ')) {
             if (step.startsWith("name="))
                 name = step.mid(5);
@@ -361,10 +356,9 @@ private:
                 link.window->readReply();
             }
         }
-        const QString dumpPath = sDumpDir + name + ".nvr", partPath = dumpPath + ".part",
+        const QString dumpPath = sNvramDir + name + ".nvr", partPath = dumpPath + ".part",
                       backupPath = dumpPath + "~", upload = m_scratch.filePath("upload.nvr");
         const bool write = steps.startsWith("write");
-        QFile::remove(dumpPath); // a build that wrote a bad name may have left it
         if (steps.endsWith(" dir"))
             QDir().mkdir(partPath);
         if (steps.contains("oldpart"))
@@ -391,8 +385,7 @@ private:
         ModalAnswerer answerer(input.isNull() ? QString() : upload);
         if (write) {
             click(*link.window, "btnToAuxPCB");
-            QCOMPARE(answerer.chooser(),
-                     QStringLiteral("/opt/VYK_PLUS/NVRAM/AUXPCB|NVRAM (*.nvr)"));
+            QCOMPARE(answerer.chooser(), dir.path() + "|NVRAM (*.nvr)");
             QCOMPARE(edit(*link.window, "editToAuxPCB")->text(),
                      QLatin1String(input.isNull() ? "" : "upload"));
             QPushButton *send = button(*link.window, "btnSendParams");
@@ -429,8 +422,7 @@ private:
                                             : QByteArray("older backup\n"));
             QCOMPARE(readAll(outside), QByteArray("outside\n"));
             // The backup's temporary copy never stays behind.
-            QCOMPARE(QDir(sDumpDir).entryList({ ".aux-nvram-*" }, QDir::Files | QDir::Hidden),
-                     QStringList());
+            QCOMPARE(dir.entryList({ ".aux-nvram-*" }, QDir::Files | QDir::Hidden), QStringList());
         }
         // Keep-alives may go out while the chooser or a warning is open, but
         // never inside a transfer.
@@ -459,9 +451,6 @@ private:
                             [](QTimer *t) { return t->isActive() && t->interval() == 750; }));
     }
 
-    // Dumps go to the tool's own directory, which ./test.sh creates.
-    const QString m_prefix = QStringLiteral("tst-%1-").arg(QCoreApplication::applicationPid());
-    int m_count = 0;
     QTemporaryDir m_scratch;
 };
 
