@@ -1,17 +1,20 @@
 #include "dumpfiles.h"
+#include "nvramfile.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
+
+const QString sAnotherUsers =
+        QStringLiteral("belongs to another user, whose read of that name may be running");
 
 QString systemReason(int error)
 {
@@ -79,12 +82,18 @@ int openPart(const QString &sPartPath, QString &sError, bool &bRefused)
         return fd;
     if (errno == EEXIST)
         fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat status = {};
     if (fd < 0) {
-        bRefused = errno == ELOOP;
-        sError = bRefused ? fileKindRefusal(S_IFLNK) : systemReason(errno);
+        // Another user's .part may be closed to this one by its mode; it is
+        // theirs all the same, whatever the system says.
+        const int openError = errno;
+        bRefused = openError == ELOOP
+                || (::lstat(name.constData(), &status) == 0 && status.st_uid != ::geteuid());
+        sError = openError == ELOOP ? fileKindRefusal(S_IFLNK)
+                : bRefused          ? sAnotherUsers
+                                    : systemReason(openError);
         return -1;
     }
-    struct stat status = {};
     if (::fstat(fd, &status) != 0) {
         sError = systemReason(errno);
         ::close(fd);
@@ -93,7 +102,7 @@ int openPart(const QString &sPartPath, QString &sError, bool &bRefused)
     bRefused = true;
     sError = fileKindRefusal(status.st_mode);
     if (sError.isEmpty() && status.st_uid != ::geteuid())
-        sError = QStringLiteral("belongs to another user");
+        sError = sAnotherUsers;
     if (sError.isEmpty() && status.st_nlink != 1)
         sError = QStringLiteral("has another name (a hard link)");
     if (sError.isEmpty())
@@ -112,6 +121,15 @@ bool namesFile(const QString &path, int fd)
 
 QString keepBackup(const QString &sDumpPath, const QString &sBackupPath)
 {
+    // The copy has no name until it is whole, and this one only for the
+    // instant before it replaces the backup. A read killed in that instant
+    // leaves it behind; the next complete read of the dump removes it.
+    const QByteArray newName = QFile::encodeName(sBackupPath + sNewBackupExt);
+    struct stat status = {};
+    if (::lstat(newName.constData(), &status) == 0 && S_ISREG(status.st_mode)
+        && status.st_uid == ::geteuid())
+        ::unlink(newName.constData());
+
     const int source = ::open(QFile::encodeName(sDumpPath).constData(),
                               O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (source < 0 && errno == ENOENT)
@@ -119,7 +137,6 @@ QString keepBackup(const QString &sDumpPath, const QString &sBackupPath)
     if (source < 0)
         return errno == ELOOP ? sDumpPath + QLatin1Char(' ') + fileKindRefusal(S_IFLNK)
                               : systemReason(errno);
-    struct stat status = {};
     QByteArray bytes;
     QString sError;
     if (::fstat(source, &status) != 0)
@@ -132,25 +149,33 @@ QString keepBackup(const QString &sDumpPath, const QString &sBackupPath)
     if (!sError.isEmpty())
         return sError;
 
-    // A new name that no one else can have made, in the same directory so
-    // that the rename is one step; a short one, as the dump's name may
-    // already be near the longest a name may be.
-    QByteArray temporary = QFile::encodeName(QFileInfo(sBackupPath).path()) + "/.aux-nvram-XXXXXX";
-    const int copy = ::mkostemp(temporary.data(), O_CLOEXEC);
+    // In the same directory, so that the rename is one step. A file system
+    // without unnamed files gets the copy under the new name from the start.
+    int copy = ::open(QFile::encodeName(QFileInfo(sBackupPath).path()).constData(),
+                      O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    const bool bUnnamed = copy >= 0;
+    if (!bUnnamed && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL))
+        copy = ::open(newName.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      0600);
     if (copy < 0)
         return systemReason(errno);
     // No more readable than the dump it keeps.
     const bool bWritten = ::fchmod(copy, status.st_mode & 0666) == 0 && writeAll(copy, bytes)
-            && ::fsync(copy) == 0;
+            && ::fsync(copy) == 0
+            && (!bUnnamed
+                || ::linkat(AT_FDCWD, ("/proc/self/fd/" + QByteArray::number(copy)).constData(),
+                            AT_FDCWD, newName.constData(), AT_SYMLINK_FOLLOW)
+                        == 0);
     const int writeError = errno;
     ::close(copy);
     if (!bWritten) {
-        ::unlink(temporary.constData());
+        if (!bUnnamed)
+            ::unlink(newName.constData());
         return systemReason(writeError);
     }
-    if (::rename(temporary.constData(), QFile::encodeName(sBackupPath).constData()) != 0) {
+    if (::rename(newName.constData(), QFile::encodeName(sBackupPath).constData()) != 0) {
         const int renameError = errno;
-        ::unlink(temporary.constData());
+        ::unlink(newName.constData());
         return systemReason(renameError);
     }
     return QString();

@@ -16,7 +16,7 @@ QString refusal(const QString &path);
 // an earlier one that is a plain file of this user with no other name.
 // Returns the descriptor, or -1 with sError set: the system's reason, or,
 // with bRefused set, why the file there is not used ("belongs to another
-// user").
+// user, ...", also when it cannot be opened).
 int openPart(const QString &sPartPath, QString &sError, bool &bRefused);
 
 // Whether path still names the file open on fd.
@@ -24,7 +24,9 @@ bool namesFile(const QString &path, int fd);
 
 // Copies the dump at sDumpPath, not following a link, to a new file in the
 // same directory, synced, and renames that over sBackupPath: an older
-// backup is replaced only by a whole new one. No dump, nothing to keep.
+// backup is replaced only by a whole new one. The copy is named only for
+// the instant before that rename (sBackupPath + ".new"); such a name that a
+// killed read of this user left is removed first. No dump, nothing to keep.
 // Returns the reason for a failure, or empty.
 QString keepBackup(const QString &sDumpPath, const QString &sBackupPath);
 

@@ -9,6 +9,7 @@ const QString sNvramExt = QStringLiteral(".nvr");
 const QString sFieldSeparator = QStringLiteral(" | ");
 const QString sPartExt = QStringLiteral(".part");
 const QString sBackupExt = QStringLiteral("~");
+const QString sNewBackupExt = QStringLiteral(".new");
 
 QString nvramHeaderLine()
 {
@@ -18,7 +19,7 @@ QString nvramHeaderLine()
 
 int maxDumpNameBytes()
 {
-    // The longest side file is <name>.nvr.part.
+    // The longest side files are <name>.nvr.part and <name>.nvr~.new.
     return NAME_MAX - int(QFile::encodeName(sNvramExt + sPartExt).size());
 }
 

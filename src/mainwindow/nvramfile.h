@@ -14,6 +14,8 @@ extern const QString sFieldSeparator;
 extern const QString sPartExt;
 // A complete read keeps the dump it replaces under this suffix, one generation.
 extern const QString sBackupExt;
+// The new backup's name for the instant before it replaces the old one.
+extern const QString sNewBackupExt;
 
 QString nvramHeaderLine();
 

@@ -172,7 +172,8 @@ void MainWindow::readNvramToFile(const QString &path)
         NvramReport report;
         readNvramPages(file, sPartPath, report);
         // The directory is shared: what is renamed or removed under the
-        // .part's name must still be the file this read wrote.
+        // .part's name, or named as this read's pages, must still be the
+        // file this read wrote.
         const bool bPartIntact = DumpFiles::namesFile(sPartPath, fd);
         file.close();
 
@@ -183,11 +184,9 @@ void MainWindow::readNvramToFile(const QString &path)
                 && (!bPartExisted || QFileInfo(sPartPath).size() == 0))
                 QFile::remove(sPartPath);
             sWarning = report.readStoppedText(path, sPartPath, QFile::exists(path),
-                                              QFile::exists(sPartPath));
+                                              QFile::exists(sPartPath), bPartIntact);
         } else if (!bPartIntact) {
-            sWarning = NvramReport::cannotReplaceText(
-                    path, sPartPath,
-                    QStringLiteral("%1 was changed by someone else").arg(sPartPath));
+            sWarning = NvramReport::partLostText(path, sPartPath, QFile::exists(path));
         } else if (!(sError = replaceDump(sPartPath, path)).isEmpty()) {
             sWarning = NvramReport::cannotReplaceText(path, sPartPath, sError);
         } else if (report.hasNotes()) {

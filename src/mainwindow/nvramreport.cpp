@@ -45,8 +45,27 @@ QString NvramReport::listedNotes() const
     return sText + QLatin1Char('.');
 }
 
+namespace {
+
+QString dumpUnchangedText(const QString &sDumpPath, bool bDumpExisted)
+{
+    return bDumpExisted ? QStringLiteral("The existing %1 was not changed.").arg(sDumpPath)
+                        : QStringLiteral("No %1 was written.").arg(sDumpPath);
+}
+
+// Said when the .part no longer names the file this read wrote: the
+// file under that name now is someone else's, never this read's pages.
+QString lostText(const QString &sPartPath)
+{
+    return QStringLiteral(", but someone else removed or replaced %1 meanwhile, so the pages read "
+                          "are lost. ")
+            .arg(sPartPath);
+}
+
+} // namespace
+
 QString NvramReport::readStoppedText(const QString &sDumpPath, const QString &sPartPath,
-                                     bool bDumpExisted, bool bPartExists) const
+                                     bool bDumpExisted, bool bPartExists, bool bPartIntact) const
 {
     QString sText = QStringLiteral("Error: The NVRAM read stopped at page %1: %2. ")
                             .arg(m_stopPage, m_stopReason);
@@ -58,6 +77,8 @@ QString NvramReport::readStoppedText(const QString &sDumpPath, const QString &sP
                          .arg(sPartPath);
     else if (iPagesRead == 0)
         sText += QStringLiteral("No page was read, so nothing was kept. ");
+    else if (!bPartIntact)
+        sText += plural(iPagesRead, "page was read", "pages were read") + lostText(sPartPath);
     else if (iPagesExpected == 0)
         sText += QStringLiteral("Page 0 is kept in %1, which is not offered for writing back. ")
                          .arg(sPartPath);
@@ -67,11 +88,14 @@ QString NvramReport::readStoppedText(const QString &sDumpPath, const QString &sP
                          .arg(iPagesRead)
                          .arg(iPagesExpected)
                          .arg(sPartPath);
-    if (bDumpExisted)
-        sText += QStringLiteral("The existing %1 was not changed.").arg(sDumpPath);
-    else
-        sText += QStringLiteral("No %1 was written.").arg(sDumpPath);
-    return sText;
+    return sText + dumpUnchangedText(sDumpPath, bDumpExisted);
+}
+
+QString NvramReport::partLostText(const QString &sDumpPath, const QString &sPartPath,
+                                  bool bDumpExisted)
+{
+    return QStringLiteral("Error: The NVRAM read got every page") + lostText(sPartPath)
+            + dumpUnchangedText(sDumpPath, bDumpExisted);
 }
 
 QString NvramReport::readNotesText(const QString &sDumpPath) const

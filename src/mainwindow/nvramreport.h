@@ -31,9 +31,12 @@ public:
     int iLinesLost = 0;  // page lines left unsent from there on
     bool bWriteFailed = false; // a page was read but could not be written
 
-    // Warnings of the read (sDumpPath is the .nvr, sPartPath its .part).
+    // Warnings of the read (sDumpPath is the .nvr, sPartPath its .part;
+    // bPartIntact: the .part is still the file this read wrote).
     QString readStoppedText(const QString &sDumpPath, const QString &sPartPath, bool bDumpExisted,
-                            bool bPartExists) const;
+                            bool bPartExists, bool bPartIntact) const;
+    static QString partLostText(const QString &sDumpPath, const QString &sPartPath,
+                                bool bDumpExisted);
     QString readNotesText(const QString &sDumpPath) const;
     static QString badNameText(const QString &sName);
     static QString refusedText(const QString &sPath, const QString &sReason);

@@ -6,7 +6,12 @@
 #include "boardlink.h"
 
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace WindowDriver;
@@ -17,6 +22,24 @@ static const QString sStopped("Error: The NVRAM read stopped at page ");
 static const QString sKept(" pages were read; they are kept in %2, which is not offered for "
                            "writing back. ");
 static const QString sOldKept("The existing %1 was not changed.");
+
+// A read dies here, as at a power cut, just before it gives a file this
+// name by a rename or a link. Set only in a forked copy of the test.
+static QByteArray sKillAtName;
+
+extern "C" int rename(const char *from, const char *to) noexcept
+{
+    if (sKillAtName == to)
+        ::kill(::getpid(), SIGKILL);
+    return ::renameat(AT_FDCWD, from, AT_FDCWD, to);
+}
+
+extern "C" int linkat(int fromDir, const char *from, int toDir, const char *to, int flags) noexcept
+{
+    if (sKillAtName == to)
+        ::kill(::getpid(), SIGKILL);
+    return int(::syscall(SYS_linkat, fromDir, from, toDir, to, flags));
+}
 
 static QByteArray pageText(int page)
 {
@@ -48,8 +71,12 @@ static void columns()
     // "read", "cancel" (the name dialog's other button) or "write", then
     // "name=" the name typed, "seed=" a command sent first, "dir" for a
     // directory in the .part's place, "oldpart" for an earlier .part,
+    // "foreign" of another user, "hardlink" with a second name, "asuser" the
+    // read as an ordinary account, "link=" a path made a symbolic link,
     // "fsize=" a file size limit, "immutable" an old dump that cannot be
-    // renamed over, "delete" the chosen file before SEND
+    // renamed over, "mode=" the old dump's, "kill=" a name the read dies
+    // before giving (a second read follows), "swap" or "remove" the .part
+    // once it holds page 0, "delete" the chosen file before SEND
     QTest::addColumn<QString>("steps");
     // The old dump of a read, with an older backup beside it; the file
     // written, null: the chooser is cancelled.
@@ -81,7 +108,7 @@ private slots:
         for (int page = 3; page < 14; ++page)
             more += pageText(page) + " | v | d\n";
         QTest::newRow("read up to page 0's value, Cancel reading too")
-                << boardFile("0000 | 0010 | z\n" + pages + more) << "cancel" << old
+                << boardFile("0000 | 0010 | z\n" + pages + more) << "cancel mode=640" << old
                 << pageFrames(11) << sHeader + "0000 | 0010 | z\n" + pages + more.left(8 * 13)
                 << none << QStringList();
         QTest::newRow("silent board keeps the old dump and .part")
@@ -91,30 +118,41 @@ private slots:
                                  + "0000: the board did not answer. No page was read; the "
                                    "existing %2 was not changed. "
                                  + sOldKept };
-        // Line noise before every reply makes page 0's value "00=15".
-        const QString noCount = sStopped
-                + "0000: its value is not a page count. Page 0 is kept "
-                  "in %2, which is not offered for writing back. ";
-        QTest::newRow("page 0's value no page count")
-                << boardFile("0000 | 15 | zero\n", instant + QStringList { "--fault", "garbage" })
-                << "read oldpart" << old << pageFrames(1) << old
-                << sHeader + "0000 | 00=15 | 00=zero\n"
-                << QStringList { noCount + sOldKept };
+        // Page 0's value is kept in place of an earlier .part.
         QTest::newRow("page 0's value past the page counter")
-                << boardFile("0000 | 99999999999 | z\n") << "read" << none << pageFrames(1) << none
-                << sHeader + "0000 | 99999999999 | z\n"
-                << QStringList { noCount + "No %1 was written." };
+                << boardFile("0000 | 99999999999 | z\n") << "read oldpart" << old << pageFrames(1)
+                << old << sHeader + "0000 | 99999999999 | z\n"
+                << QStringList { sStopped
+                                 + "0000: its value is not a page count. Page 0 is kept in %2, "
+                                   "which is not offered for writing back. "
+                                 + sOldKept };
         // An empty value makes an eight-character reply: no longer than its command.
         QTest::newRow("page 0 refused")
                 << boardFile("0000 |  | zero\n") << "read" << none << pageFrames(1) << none << none
                 << QStringList { sStopped + "0000: the board refused the page" + nothingKept
                                  + "No %1 was written." };
         // The greeting and four replies, then silence.
-        QTest::newRow("board falls silent at page 2")
-                << boardFile(four, instant + QStringList { "--fault", "silent-after=5" }) << "read"
-                << old << pageFrames(3) << old << sHeader + four.left(32)
-                << QStringList { sStopped + "0002: the board did not answer. 2 of 4" + sKept
-                                 + sOldKept };
+        // Someone else removes the .part while the board is silent: no
+        // message may call whatever holds that name now this read's pages.
+        const QString lost(", but someone else removed or replaced %2 meanwhile, so the pages "
+                           "read are lost. ");
+        QTest::newRow("board falls silent at page 2, part removed")
+                << boardFile(four, instant + QStringList { "--fault", "silent-after=5" })
+                << "read remove" << old << pageFrames(3) << old << none
+                << QStringList { sStopped + "0002: the board did not answer. 2 pages were read"
+                                 + lost + sOldKept };
+        QTest::newRow("part replaced while the board answers")
+                << boardFile(four, instant + QStringList { "--turnaround", "100" }) << "read swap"
+                << old << pageFrames(4) << old << QByteArray("someone else's\n")
+                << QStringList { "Error: The NVRAM read got every page" + lost + sOldKept };
+        // A first read dies, as at a power cut, before the copy of the old
+        // dump has a name, before it replaces the older backup, or between
+        // that and the rename of the .part over the dump.
+        for (const QString kill : { "%1~.new", "%1~", "%1" })
+            QTest::newRow(qPrintable("killed before naming " + kill))
+                    << boardFile("0000 | 0 | z\n") << "read mode=664 kill=" + kill << old
+                    << pageFrames(1) + pageFrames(1) << sHeader + "0000 | 0 | z\n"
+                    << none << QStringList();
         // Page 2's value reply pauses after "A60002=1", longer than a reply may.
         QTest::newRow("reply stalls inside page 2's value")
                 << boardFile(four.left(32) + "0002 | 12345678 | two\n",
@@ -130,11 +168,8 @@ private slots:
                                          + "No %1 was written." };
         // Paced like the real line: the cut reply's tail is still arriving
         // when the next command is due, and must not pass for its reply.
-        QByteArray long253, rest;
-        for (int i = 0; i < 253; ++i)
-            long253 += char('a' + i % 26);
-        for (int page = 2; page < 6; ++page)
-            rest += pageText(page) + " | " + QByteArray::number(page) + " | p\n";
+        const QByteArray long253 = QByteArray("abcdefghijklmnopqrstuvwxyz").repeated(10).left(253);
+        const QByteArray rest = "0002 | 2 | p\n0003 | 3 | p\n0004 | 4 | p\n0005 | 5 | p\n";
         QTest::newRow("253-character page at 57600 baud")
                 << boardFile("0000 | 5 | zero\n0001 | " + long253 + " | " + long253 + "\n" + rest,
                              {})
@@ -147,16 +182,19 @@ private slots:
                        "back unchanged: page 0001: reply cut at 201 characters, too long "
                        "to write back."
                    };
+        // A NUL byte between every two reply bytes.
         const QByteArray marks = "0000 | 3 | zero\n0001 | 5% | a$b\n";
-        QTest::newRow("bar, percent, dollar and line break flagged")
-                << boardFile(marks + four.mid(32)) << "read seed=$A50002x|y% seed=$A40003a\nb%"
-                << none << pageFrames(4)
+        QTest::newRow("bar, percent, dollar, line break and NUL bytes flagged")
+                << boardFile(marks + four.mid(32), instant + QStringList { "--fault", "nul" })
+                << "read seed=$A50002x|y% seed=$A40003a\nb%" << none << pageFrames(4)
                 << sHeader + marks + "0002 | 22 | x|y\n0003 | a b | " + QByteArray(83, 'x') + "\n"
                 << none
                 << QStringList {
-                       "Warning: The NVRAM dump %1 is complete, but 3 pages will not write "
-                       "back unchanged: page 0001: holds \"%\", holds \"$\"; page 0002: holds "
-                       "\"|\"; page 0003: line break written as a space, too long to write back."
+                       "Warning: The NVRAM dump %1 is complete, but 4 pages will not write back "
+                       "unchanged: page 0000: NUL bytes dropped; page 0001: NUL bytes dropped, "
+                       "holds \"%\", holds \"$\"; page 0002: NUL bytes dropped, holds \"|\"; page "
+                       "0003: NUL bytes dropped, line break written as a space, too long to write "
+                       "back."
                    };
         // Any member of the directory's group may plant these; the file
         // outside must stay as it is and nothing of it may be copied.
@@ -164,17 +202,23 @@ private slots:
                 << instant << "read dir" << none << Frames() << none << none
                 << QStringList { "Error: %2 is not a regular file. Nothing was read." };
         const QByteArray outside("outside\n");
-        for (const QString &link : QStringList { "part:%2", "dump:%1", "backup:%1~" })
-            QTest::newRow(qPrintable(link.section(':', 0, 0) + " that links outside"))
-                    << instant << "read link=" + link.section(':', 0, 0) << none << Frames()
-                    << (link.startsWith("dump") ? outside : none)
-                    << (link.startsWith("part") ? outside : none)
-                    << QStringList { "Error: " + link.section(':', 1) + " is a symbolic link. "
-                                     "Nothing was read." };
-        QTest::newRow("part of another user")
-                << instant << "read oldpart foreign" << old << Frames() << old
-                << QByteArray("kept part\n")
-                << QStringList { "Error: %2 belongs to another user. Nothing was read." };
+        for (const QString link : { "%2", "%1", "%1~" })
+            QTest::newRow(qPrintable("link=" + link))
+                    << instant << "read link=" + link << none << Frames()
+                    << (link == "%1" ? outside : none) << (link == "%2" ? outside : none)
+                    << QStringList { "Error: " + link + " is a symbolic link. Nothing was read." };
+        // Whatever its mode, another user's .part may belong to a read of
+        // theirs that is still running.
+        for (const QString step : { "foreign", "asuser", "hardlink" })
+            QTest::newRow(qPrintable("earlier part " + step))
+                    << instant << "read oldpart " + step << old << Frames() << old
+                    << QByteArray("kept part\n")
+                    << QStringList { "Error: %2 "
+                                     + QString(step == "hardlink"
+                                                       ? "has another name (a hard link)"
+                                                       : "belongs to another user, whose read of "
+                                                         "that name may be running")
+                                     + ". Nothing was read." };
         // The header and page 0 fit in 60 bytes, page 1's line does not.
         QTest::newRow("disk fills at page 0")
                 << boardFile(four) << "read oldpart fsize=40" << old << pageFrames(1) << old << none
@@ -189,13 +233,6 @@ private slots:
                 << QStringList { "Error: The NVRAM dump is complete, but %1 could not be replaced: "
                                  "could not keep it as %1~: File too large. The dump is kept in "
                                  "%2." };
-        QTest::newRow("NUL bytes in the replies")
-                << boardFile("0000 | 1 | z\n0001 | v | d\n", instant + QStringList { "--fault", "nul" })
-                << "read" << none << pageFrames(2) << sHeader + "0000 | 1 | z\n0001 | v | d\n"
-                << none
-                << QStringList { "Warning: The NVRAM dump %1 is complete, but 2 pages will not "
-                                 "write back unchanged: page 0000: NUL bytes dropped; page 0001: "
-                                 "NUL bytes dropped." };
         QTest::newRow("disk fills at page 1")
                 << boardFile(four) << "read fsize=60" << old << pageFrames(2) << old
                 << sHeader + four.left(16)
@@ -358,26 +395,40 @@ private:
         }
         const QString dumpPath = sNvramDir + name + ".nvr", partPath = dumpPath + ".part",
                       backupPath = dumpPath + "~", upload = m_scratch.filePath("upload.nvr");
+        const auto at = [&](QString text) {
+            return text.replace("%1", dumpPath).replace("%2", partPath).replace("%3", upload);
+        };
+        const auto arg = [&](const char *key) {
+            return at(steps.section(key, 1, 1).section(' ', 0, 0));
+        };
+        // Hidden files and the backup's copy under its own name.
+        const auto strays = [&] {
+            return dir.entryList({ ".*", "*.new" }, QDir::Files | QDir::Hidden);
+        };
         const bool write = steps.startsWith("write");
         if (steps.endsWith(" dir"))
             QDir().mkdir(partPath);
         if (steps.contains("oldpart"))
             writeAll(partPath, "kept part\n");
         // Another user's .part; as an ordinary account the test cannot make one.
-        if (steps.contains("foreign") && ::chown(QFile::encodeName(partPath), 1000, 1000) != 0)
+        if (steps.contains("foreign")
+            && ::chown(QFile::encodeName(partPath), ::geteuid() + 1, -1) != 0)
             QSKIP("This account may not give a file to another user.");
+        if (steps.contains("hardlink"))
+            QVERIFY(::link(QFile::encodeName(partPath), QFile::encodeName(sNvramDir + "../second"))
+                    == 0);
         if (!input.isNull())
             writeAll(write ? upload : dumpPath, input);
         if (!input.isNull() && !write)
             writeAll(backupPath, "older backup\n");
+        const QString mode = arg("mode=");
+        if (!mode.isEmpty())
+            QVERIFY(::chmod(QFile::encodeName(dumpPath), mode.toUInt(nullptr, 8)) == 0);
         // A file outside the dump directory, for a link to it planted there.
-        const QString outside = m_scratch.filePath("outside");
+        const QString outside = m_scratch.filePath("outside"), linked = arg("link=");
         writeAll(outside, "outside\n");
-        const QString linked = steps.section("link=", 1, 1).section(' ', 0, 0);
         if (!linked.isEmpty())
-            QVERIFY(QFile::link(outside, linked == "part"   ? partPath
-                                        : linked == "dump" ? dumpPath
-                                                           : backupPath));
+            QVERIFY(QFile::link(outside, linked));
         // Not even root may rename over an immutable file.
         if (steps.contains("immutable") && QProcess::execute("chattr", { "+i", dumpPath }) != 0)
             QSKIP("This account may not make a file immutable.");
@@ -395,6 +446,39 @@ private:
             click(*link.window, "btnSendParams");
             QVERIFY(!send->isVisible() && !send->isEnabled());
         } else {
+            const QString killAt = arg("kill=");
+            if (!killAt.isEmpty()) {
+                const pid_t child = ::fork();
+                if (child == 0) {
+                    sKillAtName = QFile::encodeName(killAt);
+                    link.readInto(name);
+                    ::_exit(1);
+                }
+                int status = 0;
+                QVERIFY(::waitpid(child, &status, 0) == child && WIFSIGNALED(status));
+                // The dump and its backup as they were, or the backup already
+                // a copy of the dump; nothing hidden, but the copy's own name.
+                QCOMPARE(readAll(dumpPath), input);
+                QCOMPARE(readAll(backupPath), killAt == dumpPath ? input : "older backup\n");
+                QCOMPARE(strays(),
+                         killAt == backupPath ? QStringList { name + ".nvr~.new" } : QStringList());
+            }
+            // Someone else swaps or removes the .part once it holds page 0.
+            const QString other = sNvramDir + "../other";
+            writeAll(other, "someone else's\n");
+            std::thread meddler;
+            if (steps.contains(" swap") || steps.contains(" remove"))
+                meddler = std::thread([&] {
+                    for (int ms = 0; ms < 5000 && QFileInfo(partPath).size() == 0; ++ms)
+                        QThread::msleep(1);
+                    steps.contains(" swap") ? ::rename(qPrintable(other), qPrintable(partPath))
+                                            : ::unlink(qPrintable(partPath));
+                });
+            // The read as an ordinary account, in a directory open to it.
+            if (steps.contains("asuser")
+                && (::geteuid() != 0 || ::chmod(QFile::encodeName(sNvramDir + ".."), 0755) != 0
+                    || ::chmod(QFile::encodeName(sNvramDir), 0777) != 0 || ::seteuid(1000) != 0))
+                QSKIP("This account may not act as another.");
             // Writes past the limit fail with EFBIG instead of killing the test.
             rlimit original {};
             getrlimit(RLIMIT_FSIZE, &original);
@@ -402,7 +486,10 @@ private:
             signal(SIGXFSZ, SIG_IGN);
             if (steps.contains("fsize="))
                 setrlimit(RLIMIT_FSIZE, &limited);
-            link.readInto(name, steps == "cancel" ? "btnCancel" : "btnOK");
+            link.readInto(name, steps.startsWith("cancel") ? "btnCancel" : "btnOK");
+            QVERIFY(!steps.contains("asuser") || ::seteuid(0) == 0);
+            if (meddler.joinable())
+                meddler.join();
             if (steps.contains("immutable"))
                 QProcess::execute("chattr", { "-i", dumpPath });
             setrlimit(RLIMIT_FSIZE, &original);
@@ -415,14 +502,18 @@ private:
             // A complete read keeps the dump it replaces, or was to replace,
             // as the new backup.
             const bool complete = dump != input || steps.contains("immutable");
-            if (linked != "backup")
+            if (linked != backupPath)
                 QCOMPARE(readAll(backupPath),
                          input.isNull()     ? QByteArray()
                                  : complete ? input
                                             : QByteArray("older backup\n"));
+            // No more and no less readable than the dump it keeps.
+            struct stat status = {};
+            QVERIFY(mode.isEmpty()
+                    || (::stat(QFile::encodeName(backupPath), &status) == 0
+                        && (status.st_mode & 0777) == mode.toUInt(nullptr, 8)));
             QCOMPARE(readAll(outside), QByteArray("outside\n"));
-            // The backup's temporary copy never stays behind.
-            QCOMPARE(dir.entryList({ ".aux-nvram-*" }, QDir::Files | QDir::Hidden), QStringList());
+            QCOMPARE(strays(), QStringList());
         }
         // Keep-alives may go out while the chooser or a warning is open, but
         // never inside a transfer.
@@ -433,8 +524,7 @@ private:
             sent.removeLast();
         QCOMPARE(sent, frames);
         for (QString &warning : warnings)
-            warning = "VYK NVRAM|"
-                    + warning.replace("%1", dumpPath).replace("%2", partPath).replace("%3", upload);
+            warning = "VYK NVRAM|" + at(warning);
         QCOMPARE(answerer.messages(), warnings);
         // The box lists five places; its details, every one.
         if (steps.contains("details"))
