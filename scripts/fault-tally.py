@@ -197,6 +197,17 @@ FAULTS = [
     ("F108", "mainwindow/nvramread.cpp", "        report.bWriteFailed = true;\n", ""),
     # the shared directory: the tool's own name for it, leftovers, two technicians
     ("F109", "mainwindow/nvramdir.cpp", "\"/opt/VYK_PLUS/NVRAM/AUXPCB/\"", "\"/opt/VYK_PLUS/NVRAM/AUXPCB\""),
+    ("F110", "mainwindow/dumpfiles.cpp", "        ::unlink(newName.constData());\n\n    const int source",
+     "        ;\n\n    const int source"),
+    ("F111", "mainwindow/dumpfiles.cpp", "O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);",
+     "O_TMPFILE | O_WRONLY | O_CREAT | O_CLOEXEC, 0600);"),
+    ("F112", "mainwindow/dumpfiles.cpp", "::fchmod(copy, status.st_mode & 0666) == 0 && ", ""),
+    ("F113", "mainwindow/nvramread.cpp", "const bool bPartIntact = DumpFiles::namesFile(sPartPath, fd);",
+     "const bool bPartIntact = true;"),
+    ("F114", "mainwindow/dumpfiles.cpp", "    if (sError.isEmpty() && status.st_nlink != 1)", "    if (false)"),
+    ("F115", "mainwindow/dumpfiles.cpp",
+     "\n                || (::lstat(name.constData(), &status) == 0 && status.st_uid != ::geteuid());", ";"),
+    ("F116", "mainwindow/nvramreport.cpp", "    else if (!bPartIntact)\n", "    else if (false)\n"),
 ]
 
 
