@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Measures which regressions the test suite catches.
 
-Each fault below is one small change to one line of src/, the kind a real
-regression is. The script copies the working tree to a new scratch
+Each fault below is one small change to one line of src/ (or, named from
+there, of the companion in tools/compare/), the kind a real regression is. The script copies the working tree to a new scratch
 directory, builds it from clean, then for each fault: applies it, rebuilds,
 runs ctest until the first failing test, and puts the line back. It prints,
 per fault, the test and the test case that caught it, or MISSED (also in
@@ -211,6 +211,15 @@ FAULTS = [
     ("F118", "mainwindow/nvramreport.cpp", "    if (iLinesLost > 0)\n", "    if (false)\n"),
     ("F119", "mainwindow/nvramwrite.cpp", "            if (report.iFailedLine > 0) {\n                ++report.iLinesLost;",
      "            if (report.iFailedLine > 0) {\n                report.iLinesLost += 2;"),
+    # the companion, tools/compare/main.cpp
+    ("F120", "../tools/compare/main.cpp", "iDifferent + iMissing + iNotSent + iPartlySent == 0",
+     "iDifferent + iMissing + iNotSent == 0"),
+    ("F121", "../tools/compare/main.cpp", "        if (pages.contains(page))", "        if (false)"),
+    ("F122", "../tools/compare/main.cpp", " || !S_ISREG(status.st_mode))", ")"),
+    ("F123", "../tools/compare/main.cpp", "O_RDONLY | O_NONBLOCK | O_CLOEXEC", "O_RDONLY | O_CLOEXEC"),
+    ("F124", "../tools/compare/main.cpp", "    if (status.st_size > iMaxFileBytes)", "    if (false)"),
+    ("F125", "../tools/compare/main.cpp", "        if (sLine.endsWith(QLatin1Char('\\r')))", "        if (false)"),
+    ("F126", "../tools/compare/main.cpp", "\"Unknown option '\" << sArgument <<", "\"Unknown option '\" << sLetters <<"),
 ]
 
 
