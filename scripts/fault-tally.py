@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Measures which regressions the test suite catches.
 
-Each fault below is one small change to one line of src/, the kind a real
-regression is. The script copies the working tree to a new scratch
+Each fault below is one small change to one line of src/ (or, named from
+there, of the companion in tools/compare/), the kind a real regression is. The script copies the working tree to a new scratch
 directory, builds it from clean, then for each fault: applies it, rebuilds,
 runs ctest until the first failing test, and puts the line back. It prints,
 per fault, the test and the test case that caught it, or MISSED (also in
@@ -90,9 +90,10 @@ FAULTS = [
      "sName.mid(0, sName.length() - 3)"),
     ("F40", "mainwindow/nvramlines.cpp", "if (character.unicode() > 0xFF)",
      "if (character.unicode() > 0x7F)"),
-    ("F41", "mainwindow/nvramlines.cpp", "texts = fields.mid(1, 2);", "texts = fields.mid(1, 1);"),
+    ("F41", "mainwindow/nvramlines.cpp", "QStringList { line.sValue, line.description.value_or(QString()) }",
+     "QStringList { line.sValue }"),
     ("F42", "mainwindow/nvramreport.cpp", "iListedNotes = 5;", "iListedNotes = 4;"),
-    ("F43", "mainwindow/nvramreport.cpp", "count == 1 ? singular", "count <= 1 ? singular"),
+    ("F43", "mainwindow/nvramreport.cpp", "count == 1 ? singular", "count >= 1 ? singular"),
     # the one-instance guard: singleapplication/
     ("F44", "singleapplication/qtlocalpeer.cpp", "prefix.truncate(6);", "prefix.truncate(5);"),
     ("F45", "singleapplication/qtlocalpeer.cpp",
@@ -146,9 +147,9 @@ FAULTS = [
      "if (character == QLatin1Char('%') || character == QLatin1Char('$')",
      "if (character == QLatin1Char('%')"),
     ("F73", "mainwindow/nvramlines.cpp", "if (character == QLatin1Char('\\r'))", "if (false)"),
-    ("F74", "mainwindow/nvramlines.cpp", "bValidUtf8 = isValidUtf8(bytes);", "bValidUtf8 = true;"),
+    ("F74", "mainwindow/nvramlines.cpp", "!notUtf8.contains(iLineNumber - 1)", "notUtf8.isEmpty()"),
     ("F75", "mainwindow/nvramwrite.cpp", "            else if (iLinesSent == 0)", "            else if (false)"),
-    ("F76", "mainwindow/nvramlines.cpp", "[1-9A-F][0-9A-F]{4}", "[0-9A-F]{5}"),
+    ("F76", "mainwindow/nvramlines.cpp", "if (fiveDigits.match(sPage).hasMatch())", "if (false)"),
     ("F77", "mainwindow/serialtransport.cpp", "bWritable = serialPort.isOpen() && !bReadError;",
      "bWritable = serialPort.isOpen();"),
     ("F78", "mainwindow/serialtransport.cpp", "        bPortLost = true;\n", ""),
@@ -171,7 +172,7 @@ FAULTS = [
     ("F88", "mainwindow/nvramread.cpp", "    if (std::rename(", "    if (0 && std::rename("),
     ("F89", "mainwindow/nvramfile.cpp", "return !sName.isEmpty() && sName", "return sName"),
     ("F90", "mainwindow/nvramfile.cpp", " && sName != QLatin1String(\"..\")", ""),
-    ("F91", "mainwindow/nvramlines.cpp", "^([0-9A-F]{4}|", "^([0-9A-F]{3,4}|"),
+    ("F91", "mainwindow/nvramlines.cpp", "\"^[0-9A-F]{4}$\"", "\"^[0-9A-F]{3,4}$\""),
     ("F92", "mainwindow/nvramfile.cpp", "Qt::KeepEmptyParts", "Qt::SkipEmptyParts"),
     ("F93", "mainwindow/connection.cpp", "\"Can't open %1, error code %2\"", "\"Cannot open %1, error code %2\""),
     ("F94", "singleapplication/qtlocalpeer.cpp", "QString::number(uid, 16)", "QString::number(uid)"),
@@ -192,7 +193,7 @@ FAULTS = [
     ("F104", "mainwindow/mainwindow.cpp", "                    closeLostPort();", "                    ;"),
     ("F105", "mainwindow/nvramwrite.cpp", "        if (bReadError)\n            return false;",
      "        if (false)\n            return false;"),
-    ("F106", "mainwindow/nvramlines.cpp", "                if (fields.size() > 3)", "                if (false)"),
+    ("F106", "mainwindow/nvramlines.cpp", "            if (fields.size() > 3)", "            if (false)"),
     ("F107", "mainwindow/mainwindow.cpp", "    box.setDetailedText(sDetails);\n", ""),
     ("F108", "mainwindow/nvramread.cpp", "        report.bWriteFailed = true;\n", ""),
     # the shared directory: the tool's own name for it, leftovers, two technicians
@@ -208,6 +209,30 @@ FAULTS = [
     ("F115", "mainwindow/dumpfiles.cpp",
      "\n                || (::lstat(name.constData(), &status) == 0 && status.st_uid != ::geteuid());", ";"),
     ("F116", "mainwindow/nvramreport.cpp", "    else if (!bPartIntact)\n", "    else if (false)\n"),
+    # what SEND puts into a board reads back as the line says; texts that add up; the companion
+    ("F117", "mainwindow/nvramlines.cpp", "\"^[0-9A-F]{4}$\"", "\"^[0-9A-F]{4,5}$\""),
+    ("F118", "mainwindow/nvramlines.cpp", "if (line.sSkipReason.isEmpty() && line.sValue.isEmpty())",
+     "if (false)"),
+    ("F119", "mainwindow/nvramlines.cpp", "else if (fields.size() == 3 && fields.at(2).isEmpty())",
+     "else if (false)"),
+    ("F120", "mainwindow/nvramwrite.cpp", "stamp && stamp == uploadStamp &&", "stamp &&"),
+    ("F121", "mainwindow/nvramwrite.cpp", "    uploadStamp = fileStamp(sFileName);\n", ""),
+    ("F122", "mainwindow/nvramlines.cpp", "\n            && modifiedNs == other.modifiedNs;", ";"),
+    ("F123", "mainwindow/nvramwrite.cpp", "report.writeText(iLinesSent > 0)", "report.writeText(true)"),
+    ("F124", "mainwindow/nvramwrite.cpp", "                        ++report.iLinesInPart;\n", ""),
+    ("F125", "mainwindow/nvramreport.cpp", "    if (iLinesSkipped > 0)\n", "    if (true)\n"),
+    ("F126", "mainwindow/nvramreport.cpp", "    if (iLinesLost > 0)\n", "    if (false)\n"),
+    ("F127", "mainwindow/nvramwrite.cpp", "            if (report.iFailedLine > 0) {\n                ++report.iLinesLost;",
+     "            if (report.iFailedLine > 0) {\n                report.iLinesLost += 2;"),
+    # the companion, tools/compare/main.cpp
+    ("F128", "../tools/compare/main.cpp", "iDifferent + iMissing + iNotSent + iPartlySent == 0",
+     "iDifferent + iMissing + iNotSent == 0"),
+    ("F129", "../tools/compare/main.cpp", "        if (pages.contains(page))", "        if (false)"),
+    ("F130", "../tools/compare/main.cpp", " || !S_ISREG(status.st_mode))", ")"),
+    ("F131", "../tools/compare/main.cpp", "O_RDONLY | O_NONBLOCK | O_CLOEXEC", "O_RDONLY | O_CLOEXEC"),
+    ("F132", "../tools/compare/main.cpp", "    if (status.st_size > iMaxFileBytes)", "    if (false)"),
+    ("F133", "../tools/compare/main.cpp", "        if (sLine.endsWith(QLatin1Char('\\r')))", "        if (false)"),
+    ("F134", "../tools/compare/main.cpp", "\"Unknown option '\" << sArgument <<", "\"Unknown option '\" << sLetters <<"),
 ]
 
 

@@ -3,6 +3,7 @@
 
 #include "dlguploadnvram.h"
 #include "lowlatency.h"
+#include "nvramlines.h"
 
 #include <QMainWindow>
 #include <QSerialPort>
@@ -81,6 +82,7 @@ private:
     QTimer *MainPollingTimer = nullptr;
     QTimer *serialWatchdogTimer = nullptr;
     QString sUploadPath;
+    std::optional<FileStamp> uploadStamp; // of sUploadPath when it was chosen
 };
 
 #endif // MAINWINDOW_H

@@ -2,9 +2,13 @@
 #include "nvramfile.h"
 #include "serialtransport.h"
 
+#include <QFile>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStringDecoder>
 #include <QTextStream>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -13,18 +17,27 @@ bool isPageLine(const QStringList &fields)
     return fields.size() >= 2 && isPageField(fields.at(0));
 }
 
+// The board takes the page from the first four characters after "$A4" or
+// "$A5", so only a page field of exactly four says which page is written:
+// "12" or "0004 " would write another page, and so would "10000", which the
+// board reads as page 1000 and a value starting with "0".
+QString pageFieldProblem(const QString &sPage)
+{
+    static const QRegularExpression fourDigits(QStringLiteral("^[0-9A-F]{4}$"));
+    static const QRegularExpression fiveDigits(QStringLiteral("^[0-9A-F]{5}$"));
+    if (fourDigits.match(sPage).hasMatch())
+        return QString();
+    if (fiveDigits.match(sPage).hasMatch())
+        return QStringLiteral("five-digit page field \"%1\": the board reads page %2 and a value "
+                              "starting with \"%3\"")
+                .arg(sPage, sPage.left(4), sPage.mid(4));
+    return QStringLiteral("page field \"%1\" is not 4 upper-case hex digits").arg(sPage);
+}
+
 // Why a line's commands cannot go to the board whole and unmistakable
 // (empty when they can). texts are the fields the line would send.
-QString unsendableReason(const QString &sPage, const QStringList &texts,
-                         const QStringList &commands, bool bValidUtf8)
+QString unsendableReason(const QStringList &texts, const QStringList &commands, bool bValidUtf8)
 {
-    if (!isPageField(sPage)) {
-        static const QRegularExpression fiveHexDigits(QStringLiteral("^[0-9A-F]{5}$"));
-        return fiveHexDigits.match(sPage).hasMatch()
-                ? QStringLiteral("five-digit page field \"%1\" starts with \"0\"").arg(sPage)
-                : QStringLiteral("page field \"%1\" is not 4 or 5 upper-case hex digits")
-                          .arg(sPage);
-    }
     for (const QString &sText : texts) {
         for (const QChar character : sText) {
             // Each character must go out as one Latin-1 byte; a "?" in its
@@ -49,19 +62,24 @@ QString unsendableReason(const QString &sPage, const QStringList &texts,
     return QString();
 }
 
-bool isValidUtf8(const QByteArray &bytes)
+// The lines, counted from 0 as readLine gives them, whose own bytes are not
+// UTF-8: a line feed never stands inside a UTF-8 sequence, so each line can
+// be judged alone.
+QSet<int> linesNotUtf8(const QByteArray &bytes)
 {
-    QStringDecoder decoder(QStringConverter::Utf8);
-    const QString sDecoded = decoder(bytes);
-    Q_UNUSED(sDecoded);
-    return !decoder.hasError();
+    QSet<int> lines;
+    const QList<QByteArray> rawLines = bytes.split('\n');
+    for (qsizetype i = 0; i < rawLines.size(); ++i) {
+        QStringDecoder decoder(QStringConverter::Utf8);
+        const QString sDecoded = decoder(rawLines.at(i));
+        if (decoder.hasError())
+            lines.insert(int(i));
+    }
+    return lines;
 }
 
 } // namespace
 
-// The board takes the page from the command's first characters, so a page
-// field such as "12", or "00011" (page 0001 and a value starting with "1"),
-// would write another page.
 bool isPageField(const QString &sField)
 {
     static const QRegularExpression pagePattern(
@@ -80,7 +98,7 @@ QList<NvramFileLine> readNvramFileLines(const QByteArray &bytes)
         header.sSkipReason = QStringLiteral("taken for the header");
         lines << header;
     }
-    const bool bValidUtf8 = isValidUtf8(bytes);
+    const QSet<int> notUtf8 = linesNotUtf8(bytes);
     int iLineNumber = 2;
     QString sLine = stream.readLine();
     while (!(stream.atEnd() && sLine.isEmpty())) {
@@ -88,23 +106,34 @@ QList<NvramFileLine> readNvramFileLines(const QByteArray &bytes)
         NvramFileLine line;
         line.iNumber = iLineNumber;
         if (fields.size() >= 2) {
-            line.bPageLine = true;
             line.sPage = fields.at(0);
             line.sValue = fields.at(1);
-            // Without a description field the board keeps its own.
-            const QStringList texts = fields.mid(1, 2);
-            QStringList commands;
-            commands << QStringLiteral("$A4") + fields.at(0) + fields.at(1) + QLatin1Char('%');
-            if (texts.size() == 2) {
+            // A description goes only where the board will then hold the
+            // line's text and give it back: a "|" cut it short, and an empty
+            // one would make the page's read answer nothing. Without a
+            // description field the board keeps its own, unlisted.
+            if (fields.size() > 3)
+                line.sNote =
+                        QStringLiteral("the description holds \"|\": left as the board has it");
+            else if (fields.size() == 3 && fields.at(2).isEmpty())
+                line.sNote = QStringLiteral("empty description: left as the board has it");
+            else if (fields.size() == 3)
                 line.description = fields.at(2);
-                commands << QStringLiteral("$A5") + fields.at(0) + fields.at(2) + QLatin1Char('%');
-            }
-            line.sSkipReason = unsendableReason(fields.at(0), texts, commands, bValidUtf8);
-            if (line.sSkipReason.isEmpty()) {
+            QStringList commands { QStringLiteral("$A4") + line.sPage + line.sValue
+                                   + QLatin1Char('%') };
+            if (line.description)
+                commands << QStringLiteral("$A5") + line.sPage + *line.description
+                                + QLatin1Char('%');
+            line.sSkipReason = pageFieldProblem(line.sPage);
+            if (line.sSkipReason.isEmpty() && line.sValue.isEmpty())
+                line.sSkipReason =
+                        QStringLiteral("empty value: the board would answer its read with nothing");
+            if (line.sSkipReason.isEmpty())
+                line.sSkipReason = unsendableReason(
+                        QStringList { line.sValue, line.description.value_or(QString()) }, commands,
+                        !notUtf8.contains(iLineNumber - 1));
+            if (line.sSkipReason.isEmpty())
                 line.commands = commands;
-                if (fields.size() > 3)
-                    line.sNote = QStringLiteral("more than three fields: the rest was not sent");
-            }
             lines << line;
         } else if (!sLine.trimmed().isEmpty()) {
             line.sSkipReason = QStringLiteral("fewer than two fields");
@@ -114,4 +143,36 @@ QList<NvramFileLine> readNvramFileLines(const QByteArray &bytes)
         ++iLineNumber;
     }
     return lines;
+}
+
+bool FileStamp::operator==(const FileStamp &other) const
+{
+    return device == other.device && inode == other.inode && size == other.size
+            && modifiedNs == other.modifiedNs;
+}
+
+namespace {
+
+FileStamp stampOf(const struct stat &status)
+{
+    return { quint64(status.st_dev), quint64(status.st_ino), qint64(status.st_size),
+             qint64(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec };
+}
+
+} // namespace
+
+std::optional<FileStamp> fileStamp(const QString &path)
+{
+    struct stat status = {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return std::nullopt;
+    return stampOf(status);
+}
+
+std::optional<FileStamp> fileStamp(int descriptor)
+{
+    struct stat status = {};
+    if (::fstat(descriptor, &status) != 0)
+        return std::nullopt;
+    return stampOf(status);
 }

@@ -133,23 +133,46 @@ QString NvramReport::cannotReplaceText(const QString &sDumpPath, const QString &
             .arg(sDumpPath, sReason, sPartPath);
 }
 
-QString NvramReport::writeText() const
+// Each listed line or command is counted once, under what happened to it;
+// what did not happen is not mentioned.
+QString NvramReport::writeCounts() const
 {
-    return QStringLiteral("Error: %1 not sent and %2 no complete reply, so the board may not "
-                          "hold the file's values: ")
-                   .arg(plural(iLinesSkipped, "line was", "lines were"),
-                        plural(iUnanswered, "command got", "commands got"))
+    QStringList counts;
+    if (iLinesSkipped > 0)
+        counts << plural(iLinesSkipped, "line was not sent", "lines were not sent");
+    if (iLinesInPart > 0)
+        counts << plural(iLinesInPart, "line was sent in part", "lines were sent in part");
+    if (iUnanswered > 0)
+        counts << plural(iUnanswered, "command got no complete reply",
+                         "commands got no complete reply");
+    const QString sLast = counts.isEmpty() ? QString() : counts.takeLast();
+    return counts.isEmpty() ? sLast
+                            : counts.join(QStringLiteral(", ")) + QStringLiteral(" and ") + sLast;
+}
+
+QString NvramReport::writeText(bool bLineSent) const
+{
+    return QStringLiteral("Error: %1, so %2: ")
+                   .arg(writeCounts(),
+                        bLineSent ? QStringLiteral("the board may not hold the file's values")
+                                  : QStringLiteral("only the closing save (\"$A8%\") went to "
+                                                   "the board"))
             + listedNotes();
 }
 
 QString NvramReport::linkFailedText() const
 {
-    QString sText = QStringLiteral("Error: The link to the board failed at line %1, so %2 not "
-                                   "sent and the board was not told to save (\"$A8%\").")
-                            .arg(iFailedLine)
-                            .arg(plural(iLinesLost + iLinesSkipped, "line was", "lines were"));
+    QString sText = QStringLiteral("Error: The link to the board failed at line %1, which may "
+                                   "have reached the board in part; ")
+                            .arg(iFailedLine);
+    if (iLinesLost > 0)
+        sText += plural(iLinesLost, "line after it was", "lines after it were")
+                + QStringLiteral(" not sent, and the board");
+    else
+        sText += QStringLiteral("the board");
+    sText += QStringLiteral(" was not told to save (\"$A8%\").");
     if (hasNotes())
-        sText += QStringLiteral(" Before that: ") + listedNotes();
+        sText += QStringLiteral(" Before that, %1: ").arg(writeCounts()) + listedNotes();
     return sText;
 }
 
@@ -163,4 +186,11 @@ QString NvramReport::noPageLineText(const QString &sPath)
 QString NvramReport::cannotOpenText(const QString &sPath, const QString &sReason)
 {
     return QStringLiteral("Error: Could not open %1: %2. Nothing was sent.").arg(sPath, sReason);
+}
+
+QString NvramReport::changedText(const QString &sPath)
+{
+    return QStringLiteral("Error: %1 changed after it was chosen. Nothing was sent; choose it "
+                          "again.")
+            .arg(sPath);
 }

@@ -26,9 +26,10 @@ public:
     int iPagesRead = 0;
     qint64 iPagesExpected = 0; // known once page 0 is read
     int iLinesSkipped = 0;
+    int iLinesInPart = 0; // sent without their description
     int iUnanswered = 0;
-    int iFailedLine = 0; // the line of a write where the link failed
-    int iLinesLost = 0;  // page lines left unsent from there on
+    int iFailedLine = 0;       // the line of a write where the link failed
+    int iLinesLost = 0;        // the lines after it
     bool bWriteFailed = false; // a page was read but could not be written
 
     // Warnings of the read (sDumpPath is the .nvr, sPartPath its .part;
@@ -45,10 +46,11 @@ public:
                                      const QString &sReason);
 
     // Warnings of the write.
-    QString writeText() const;
+    QString writeText(bool bLineSent) const;
     QString linkFailedText() const;
     static QString noPageLineText(const QString &sPath);
     static QString cannotOpenText(const QString &sPath, const QString &sReason);
+    static QString changedText(const QString &sPath);
 
 private:
     struct Note
@@ -57,6 +59,7 @@ private:
         QString sReason;
     };
     QString listedNotes() const;
+    QString writeCounts() const;
 
     QList<Note> m_notes;
     QString m_stopPage;

@@ -26,6 +26,8 @@ void MainWindow::on_btnToAuxPCB_clicked()
 void MainWindow::onReadFileSelected(QString sFileName)
 {
     sUploadPath = sFileName;
+    // SEND sends this file as it is now, not whatever takes its place.
+    uploadStamp = fileStamp(sFileName);
     const QString sName = QFileInfo(sFileName).fileName();
     QCoreApplication::processEvents();
     ui->editToAuxPCB->setText(sName.mid(0, sName.length() - 4));
@@ -83,12 +85,18 @@ void MainWindow::writeNvramFromFile(const QString &path)
     if (!file.open(QIODevice::ReadOnly)) {
         sWarning = NvramReport::cannotOpenText(path, file.errorString());
     } else {
+        // What is read must be the file chosen, unchanged before and after;
+        // another file gives no line to send.
+        const std::optional<FileStamp> stamp = fileStamp(file.handle());
         const QByteArray bytes = file.readAll();
+        const bool bAsChosen = stamp && stamp == uploadStamp && fileStamp(file.handle()) == stamp;
         file.close();
+        const QList<NvramFileLine> lines =
+                bAsChosen ? readNvramFileLines(bytes) : QList<NvramFileLine>();
         int iLinesSent = 0;
-        for (const NvramFileLine &line : readNvramFileLines(bytes)) {
+        for (const NvramFileLine &line : lines) {
             const QString sWhere = QStringLiteral("line %1").arg(line.iNumber);
-            if (line.bPageLine && report.iFailedLine > 0) {
+            if (report.iFailedLine > 0) {
                 ++report.iLinesLost;
             } else if (!line.sSkipReason.isEmpty()) {
                 skip(sWhere, line.sSkipReason);
@@ -98,30 +106,29 @@ void MainWindow::writeNvramFromFile(const QString &path)
                     bLinkUp = exchange(line.commands.at(i), sWhere);
                 if (!bLinkUp) {
                     report.iFailedLine = line.iNumber;
-                    ++report.iLinesLost;
                 } else {
                     ++iLinesSent;
-                    if (!line.sNote.isEmpty())
+                    if (!line.sNote.isEmpty()) {
+                        ++report.iLinesInPart;
                         report.note(sWhere, line.sNote);
+                    }
                 }
             }
         }
-        if (report.iFailedLine > 0) {
+        if (!bAsChosen) {
+            sWarning = NvramReport::changedText(path);
+        } else if (report.iFailedLine > 0) {
             sWarning = report.linkFailedText();
         } else {
-            // Beside lines that were not sent, a file that sent none is
-            // listed too; alone, it gets a warning of its own.
-            if (iLinesSent == 0 && report.hasNotes())
-                report.note(QStringLiteral("the file"),
-                            QStringLiteral("holds no page line to send"));
             const QString sSave = QStringLiteral("$A8%");
             if (!exchange(sSave, QStringLiteral("the closing save"))) {
                 ++report.iUnanswered;
                 report.note(QStringLiteral("the closing save"),
                             QStringLiteral("no complete reply to \"$A8\""));
             }
+            // A file that sent no line is told so, beside its list or alone.
             if (report.hasNotes())
-                sWarning = report.writeText();
+                sWarning = report.writeText(iLinesSent > 0);
             else if (iLinesSent == 0)
                 sWarning = NvramReport::noPageLineText(path);
         }

@@ -280,9 +280,9 @@ private slots:
         QTest::newRow("inside a write")
                 << QStringList { "--baud", "0", "--fault", "hangup-after=6" } << file
                 << QStringList { "VYK NVRAM|Error: Read timeout on command $A50002d%",
-                                 "VYK NVRAM|Error: The link to the board failed at line 4, so 18 "
-                                 "lines were not sent and the board was not told to save "
-                                 "(\"$A8%\")." };
+                                 "VYK NVRAM|Error: The link to the board failed at line 4, which "
+                                 "may have reached the board in part; 17 lines after it were not "
+                                 "sent, and the board was not told to save (\"$A8%\")." };
     }
 
     void hungUpLine()

@@ -4,7 +4,6 @@
 #include "nvramfile.h"
 #include "nvramlines.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
 #include <QMap>
@@ -13,11 +12,18 @@
 
 #include <optional>
 
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
 namespace {
 
 constexpr int iExitSame = 0;
 constexpr int iExitDifferent = 1;
 constexpr int iExitTrouble = 2;
+// Far more than any dump: a file this large is no dump, and is not read.
+constexpr qint64 iMaxFileBytes = qint64(64) << 20;
 
 struct BoardPage
 {
@@ -78,7 +84,8 @@ line, then a summary.
 
 Exit status: 0 the board holds every line FILE.nvr would send; 1 a page
 differs or is not on the board, or a line would not be sent whole, or
-FILE.nvr sends nothing; 2 a usage or file error.
+FILE.nvr sends nothing; 2 a usage error, a file that cannot be read, is
+not a regular file or is larger than 64 MiB, or BOARD.nvr is not a dump.
 )";
 
 QString counted(qsizetype count, const char *singular, const char *several)
@@ -92,14 +99,26 @@ QString quoted(const QString &sText)
             + QLatin1Char('"');
 }
 
-// Reads a whole file; returns the system's reason when it cannot.
+// Reads a whole file; returns what is wrong with it when it cannot. A
+// device or a FIFO is refused before anything is read from it, and the
+// open does not wait for a FIFO's writer.
 QString readFile(const QString &path, QByteArray &bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return file.errorString();
+    const int descriptor =
+            ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    QFile file;
+    if (descriptor < 0 || !file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return QStringLiteral("cannot read %1: %2")
+                .arg(path, QString::fromLocal8Bit(strerror(errno)));
+    struct stat status = {};
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
+        return QStringLiteral("%1 is not a regular file").arg(path);
+    if (status.st_size > iMaxFileBytes)
+        return QStringLiteral("%1 is larger than 64 MiB, more than any dump").arg(path);
     bytes = file.readAll();
-    return file.error() == QFileDevice::NoError ? QString() : file.errorString();
+    return file.error() == QFileDevice::NoError
+            ? QString()
+            : QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
 }
 
 // The pages of a dump as the read writes it: the header line, then
@@ -112,6 +131,11 @@ QString readDump(const QByteArray &bytes, QMap<qint64, BoardPage> &pages)
         return QStringLiteral("not valid UTF-8");
     if (lines.last().isEmpty())
         lines.removeLast(); // the end of the last line
+    // A dump copied through another system may have CR LF line ends.
+    for (QString &sLine : lines) {
+        if (sLine.endsWith(QLatin1Char('\r')))
+            sLine.chop(1);
+    }
     if (lines.value(0) != nvramHeaderLine())
         return QStringLiteral("line 1 is not \"%1\"").arg(nvramHeaderLine());
     const qsizetype iSeparator = sFieldSeparator.size();
@@ -146,25 +170,43 @@ int main(int argc, char *argv[])
     QTextStream err(stderr);
     const QString sProgram = QStringLiteral("aux-nvram-compare: ");
 
-    QCommandLineParser parser;
-    const QCommandLineOption quiet(QStringList { QStringLiteral("q"), QStringLiteral("quiet") });
-    const QCommandLineOption help(QStringList { QStringLiteral("h"), QStringLiteral("help") });
-    const QCommandLineOption version(
-            QStringList { QStringLiteral("v"), QStringLiteral("version") });
-    parser.addOptions({ quiet, help, version });
-    if (!parser.parse(QCoreApplication::arguments())) {
-        err << sProgram << parser.errorText() << " See --help.\n";
-        return iExitTrouble;
+    // Options as the usage gives them; single letters may be run together
+    // ("-qv"), and "--" ends the options.
+    QString sFlags;
+    QStringList paths;
+    bool bOptionsEnded = false;
+    for (const QString &sArgument : QCoreApplication::arguments().mid(1)) {
+        if (bOptionsEnded || sArgument == QLatin1String("-")
+            || !sArgument.startsWith(QLatin1Char('-'))) {
+            paths << sArgument;
+            continue;
+        }
+        if (sArgument == QLatin1String("--")) {
+            bOptionsEnded = true;
+            continue;
+        }
+        const QStringList longOptions { QStringLiteral("--quiet"), QStringLiteral("--help"),
+                                        QStringLiteral("--version") };
+        const QString sLetters = longOptions.contains(sArgument) ? sArgument.mid(2, 1)
+                : sArgument.startsWith(QLatin1String("--"))      ? QString()
+                                                                 : sArgument.mid(1);
+        bool bKnown = !sLetters.isEmpty();
+        for (const QChar letter : sLetters)
+            bKnown = bKnown && QStringLiteral("qhv").contains(letter);
+        if (!bKnown) {
+            err << sProgram << "Unknown option '" << sArgument << "'. See --help.\n";
+            return iExitTrouble;
+        }
+        sFlags += sLetters;
     }
-    if (parser.isSet(help)) {
+    if (sFlags.contains(QLatin1Char('h'))) {
         out << sUsage;
         return iExitSame;
     }
-    if (parser.isSet(version)) {
+    if (sFlags.contains(QLatin1Char('v'))) {
         out << "aux-nvram-compare " << QCoreApplication::applicationVersion() << '\n';
         return iExitSame;
     }
-    const QStringList paths = parser.positionalArguments();
     if (paths.size() != 2) {
         err << sProgram << "expects two files, BOARD.nvr and FILE.nvr. See --help.\n";
         return iExitTrouble;
@@ -176,7 +218,7 @@ int main(int argc, char *argv[])
          { std::pair(paths.at(0), &boardBytes), std::pair(paths.at(1), &fileBytes) }) {
         const QString sError = readFile(path, *bytes);
         if (!sError.isEmpty()) {
-            err << sProgram << "cannot read " << path << ": " << sError << '\n';
+            err << sProgram << sError << '\n';
             return iExitTrouble;
         }
     }
@@ -198,7 +240,7 @@ int main(int argc, char *argv[])
         }
         if (!line.sNote.isEmpty()) {
             ++iPartlySent;
-            lineFindings << sWhere + line.sNote;
+            lineFindings << sWhere + QStringLiteral("sent in part: ") + line.sNote;
         }
         WrittenPage &page = written[line.sPage.toLongLong(nullptr, 16)];
         page.sPage = line.sPage;
@@ -238,7 +280,7 @@ int main(int argc, char *argv[])
     }
 
     const bool bSame = iSame > 0 && iDifferent + iMissing + iNotSent + iPartlySent == 0;
-    if (!parser.isSet(quiet)) {
+    if (!sFlags.contains(QLatin1Char('q'))) {
         for (const QString &sFinding : pageFindings + lineFindings)
             out << sFinding << '\n';
         QStringList summary;
