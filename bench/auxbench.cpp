@@ -212,8 +212,9 @@ void addBareLoop(QJsonObject &r, const BareLoop &bare)
     r[QStringLiteral("raw_cpu_pct")] = 100.0 * bare.cpu / bare.wall;
 }
 
+// Line time and ratio only for a paced board: an instant one has no line.
 QJsonObject transferResult(const QString &name, const Stopwatch &watch, double wall, qint64 bytes,
-                           int exchanges)
+                           int exchanges, bool paced)
 {
     const double cpu = watch.cpuUsed();
     QJsonObject r;
@@ -225,8 +226,10 @@ QJsonObject transferResult(const QString &name, const Stopwatch &watch, double w
     r[QStringLiteral("cpu_pct")] = 100.0 * cpu / wall;
     r[QStringLiteral("us_per_exchange")] = 1e6 * wall / exchanges;
     r[QStringLiteral("cpu_us_per_exchange")] = 1e6 * cpu / exchanges;
-    r[QStringLiteral("line_limit_s")] = double(bytes) / kLineBytesPerSecond;
-    r[QStringLiteral("ratio")] = wall / (double(bytes) / kLineBytesPerSecond);
+    if (paced) {
+        r[QStringLiteral("line_limit_s")] = double(bytes) / kLineBytesPerSecond;
+        r[QStringLiteral("ratio")] = wall / (double(bytes) / kLineBytesPerSecond);
+    }
     return r;
 }
 
@@ -247,7 +250,7 @@ QJsonObject readCase(const QString &name, int pages, const QString &baud,
     QJsonObject r;
     int pagesRead = 0;
     const qint64 bytes = readLineBytes(dumpPath(dump), pagesRead);
-    r = transferResult(name, watch, wall, bytes, 2 * pagesRead);
+    r = transferResult(name, watch, wall, bytes, 2 * pagesRead, baud != QLatin1String("0"));
     r[QStringLiteral("peak_rss_kib")] = peakRssKiB(QCoreApplication::applicationPid());
     r[QStringLiteral("rss_growth_kib")] =
             peakRssKiB(QCoreApplication::applicationPid()) - peakBefore;
@@ -294,7 +297,8 @@ QJsonObject writeCase(const QString &name, int pages, const QString &baud)
     Stopwatch watch;
     bench.send();
     const double wall = watch.wallSeconds();
-    QJsonObject r = transferResult(name, watch, wall, bytes, 2 * lines + 1);
+    QJsonObject r =
+            transferResult(name, watch, wall, bytes, 2 * lines + 1, baud != QLatin1String("0"));
     r[QStringLiteral("peak_rss_kib")] = peakRssKiB(QCoreApplication::applicationPid());
     r[QStringLiteral("rss_growth_kib")] =
             peakRssKiB(QCoreApplication::applicationPid()) - peakBefore;
