@@ -103,6 +103,12 @@ private:
     QPushButton *m_ok = nullptr;
 };
 
+// Peak resident set of this process in KiB.
+qint64 peakRssKiB()
+{
+    return residentKiB(QCoreApplication::applicationPid(), "VmHWM:");
+}
+
 QString dumpName(const QString &tag)
 {
     return QStringLiteral("aux-bench-%1-%2").arg(QCoreApplication::applicationPid()).arg(tag);
@@ -243,7 +249,7 @@ QJsonObject readCase(const QString &name, int pages, const QString &baud,
         return { { "case", name }, { "error", "set-up failed" } };
     const QString dump = dumpName(name);
     bench.startRead(dump);
-    const qint64 peakBefore = peakRssKiB(QCoreApplication::applicationPid());
+    const qint64 peakBefore = peakRssKiB();
     Stopwatch watch;
     bench.finishRead();
     const double wall = watch.wallSeconds();
@@ -251,9 +257,8 @@ QJsonObject readCase(const QString &name, int pages, const QString &baud,
     int pagesRead = 0;
     const qint64 bytes = readLineBytes(dumpPath(dump), pagesRead);
     r = transferResult(name, watch, wall, bytes, 2 * pagesRead, baud != QLatin1String("0"));
-    r[QStringLiteral("peak_rss_kib")] = peakRssKiB(QCoreApplication::applicationPid());
-    r[QStringLiteral("rss_growth_kib")] =
-            peakRssKiB(QCoreApplication::applicationPid()) - peakBefore;
+    r[QStringLiteral("peak_rss_kib")] = peakRssKiB();
+    r[QStringLiteral("rss_growth_kib")] = peakRssKiB() - peakBefore;
     r[QStringLiteral("pages")] = pagesRead;
     QFile::remove(dumpPath(dump));
     if (moreSimArgs.isEmpty()) {
@@ -293,15 +298,14 @@ QJsonObject writeCase(const QString &name, int pages, const QString &baud)
     bench.chooseUpload(upload);
     int lines = 0;
     const qint64 bytes = writeLineBytes(upload, lines);
-    const qint64 peakBefore = peakRssKiB(QCoreApplication::applicationPid());
+    const qint64 peakBefore = peakRssKiB();
     Stopwatch watch;
     bench.send();
     const double wall = watch.wallSeconds();
     QJsonObject r =
             transferResult(name, watch, wall, bytes, 2 * lines + 1, baud != QLatin1String("0"));
-    r[QStringLiteral("peak_rss_kib")] = peakRssKiB(QCoreApplication::applicationPid());
-    r[QStringLiteral("rss_growth_kib")] =
-            peakRssKiB(QCoreApplication::applicationPid()) - peakBefore;
+    r[QStringLiteral("peak_rss_kib")] = peakRssKiB();
+    r[QStringLiteral("rss_growth_kib")] = peakRssKiB() - peakBefore;
     r[QStringLiteral("pages")] = lines;
     {
         QList<QByteArray> commands;
@@ -335,7 +339,7 @@ QJsonObject cpuResult(const QString &name, const Stopwatch &watch)
     r[QStringLiteral("wall_s")] = wall;
     r[QStringLiteral("cpu_s")] = watch.cpuUsed();
     r[QStringLiteral("cpu_pct")] = 100.0 * watch.cpuUsed() / wall;
-    r[QStringLiteral("peak_rss_kib")] = peakRssKiB(QCoreApplication::applicationPid());
+    r[QStringLiteral("peak_rss_kib")] = peakRssKiB();
     return r;
 }
 
@@ -381,19 +385,6 @@ QJsonObject silentCase(const QString &name)
     return r;
 }
 
-// Resident memory (VmRSS) of this process now, in KiB; -1 if unknown.
-qint64 rssKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
 // A day's reads in one window: 100 reads of a 20-page board, each through
 // the name dialog, and the resident memory after each. The first ten warm
 // up (fonts, the dialog's first paint, the allocator's pools); from then
@@ -409,7 +400,7 @@ QJsonObject repeatedReadCase(const QString &name)
     bool bShown = true;
     for (int i = 0; i < 100; ++i) {
         bShown = bench.read(dump) && bShown;
-        rss.append(rssKiB());
+        rss.append(residentKiB(QCoreApplication::applicationPid(), "VmRSS:"));
     }
     QJsonObject r = cpuResult(name, watch);
     if (!bShown)
