@@ -188,6 +188,7 @@ BareLoop bareLoop(const QStringList &simArgs, const QList<QByteArray> &commands)
     tcsetattr(fd, TCSANOW, &raw);
     Stopwatch watch;
     char buffer[512];
+    qsizetype answered = 0;
     for (const QByteArray &command : commands) {
         if (::write(fd, command.constData(), size_t(command.size())) != command.size())
             break;
@@ -203,14 +204,19 @@ BareLoop bareLoop(const QStringList &simArgs, const QList<QByteArray> &commands)
         }
         if (!done)
             break;
+        ++answered;
     }
     const BareLoop result { watch.wallSeconds(), watch.cpuUsed() };
     ::close(fd);
-    return result;
+    return answered == commands.size() ? result : BareLoop();
 }
 
 void addBareLoop(QJsonObject &r, const BareLoop &bare)
 {
+    if (bare.wall <= 0) {
+        r[QStringLiteral("error")] = QStringLiteral("the bare loop failed");
+        return;
+    }
     const int exchanges = r.value(QStringLiteral("exchanges")).toInt();
     r[QStringLiteral("raw_us_per_exchange")] = 1e6 * bare.wall / exchanges;
     r[QStringLiteral("overhead_us_per_exchange")] =
