@@ -81,6 +81,16 @@ struct Bench : BoardLink
         m_ok = dialog->findChild<QPushButton *>(QStringLiteral("btnOK"));
     }
     void finishRead() { QTest::mouseClick(m_ok, Qt::LeftButton); }
+    // A whole read as a technician does it: the dialog is on the screen,
+    // painted, before OK is clicked; then the window catches up.
+    bool read(const QString &name)
+    {
+        startRead(name);
+        const bool bShown = QTest::qWaitForWindowExposed(QApplication::activeModalWidget());
+        finishRead();
+        QCoreApplication::processEvents();
+        return bShown;
+    }
 
     void chooseUpload(const QString &path)
     {
@@ -92,6 +102,12 @@ struct Bench : BoardLink
 private:
     QPushButton *m_ok = nullptr;
 };
+
+// Peak resident set of this process in KiB.
+qint64 peakRssKiB()
+{
+    return residentKiB(QCoreApplication::applicationPid(), "VmHWM:");
+}
 
 QString dumpName(const QString &tag)
 {
@@ -149,23 +165,30 @@ qint64 writeLineBytes(const QString &path, int &lines)
 }
 
 // The same exchanges done by the leanest possible client: raw POSIX calls on
-// the pty, no Qt. Its time per exchange is the board's and the kernel's
-// share, which the tool cannot shorten.
-double rawExchangeSeconds(const QStringList &simArgs, const QList<QByteArray> &commands)
+// the pty, no Qt. Its time per exchange, and on a paced board its CPU (one
+// wake-up for every byte the board sends), are the board's and the
+// kernel's share, which the tool cannot shorten.
+struct BareLoop
+{
+    double wall = -1;
+    double cpu = -1;
+};
+
+BareLoop bareLoop(const QStringList &simArgs, const QList<QByteArray> &commands)
 {
     BoardSimProcess sim;
     if (!sim.start(simArgs))
-        return -1;
+        return {};
     const int fd = ::open(QFile::encodeName(sim.portName()).constData(), O_RDWR | O_NOCTTY);
     if (fd < 0)
-        return -1;
+        return {};
     termios raw {};
     tcgetattr(fd, &raw);
     cfmakeraw(&raw);
     tcsetattr(fd, TCSANOW, &raw);
-    QElapsedTimer clock;
-    clock.start();
+    Stopwatch watch;
     char buffer[512];
+    qsizetype answered = 0;
     for (const QByteArray &command : commands) {
         if (::write(fd, command.constData(), size_t(command.size())) != command.size())
             break;
@@ -181,22 +204,29 @@ double rawExchangeSeconds(const QStringList &simArgs, const QList<QByteArray> &c
         }
         if (!done)
             break;
+        ++answered;
     }
-    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    const BareLoop result { watch.wallSeconds(), watch.cpuUsed() };
     ::close(fd);
-    return seconds;
+    return answered == commands.size() ? result : BareLoop();
 }
 
-void addOverhead(QJsonObject &r, double rawSeconds)
+void addBareLoop(QJsonObject &r, const BareLoop &bare)
 {
+    if (bare.wall <= 0) {
+        r[QStringLiteral("error")] = QStringLiteral("the bare loop failed");
+        return;
+    }
     const int exchanges = r.value(QStringLiteral("exchanges")).toInt();
-    r[QStringLiteral("raw_us_per_exchange")] = 1e6 * rawSeconds / exchanges;
+    r[QStringLiteral("raw_us_per_exchange")] = 1e6 * bare.wall / exchanges;
     r[QStringLiteral("overhead_us_per_exchange")] =
-            1e6 * (r.value(QStringLiteral("wall_s")).toDouble() - rawSeconds) / exchanges;
+            1e6 * (r.value(QStringLiteral("wall_s")).toDouble() - bare.wall) / exchanges;
+    r[QStringLiteral("raw_cpu_pct")] = 100.0 * bare.cpu / bare.wall;
 }
 
+// Line time and ratio only for a paced board: an instant one has no line.
 QJsonObject transferResult(const QString &name, const Stopwatch &watch, double wall, qint64 bytes,
-                           int exchanges)
+                           int exchanges, bool paced)
 {
     const double cpu = watch.cpuUsed();
     QJsonObject r;
@@ -208,8 +238,10 @@ QJsonObject transferResult(const QString &name, const Stopwatch &watch, double w
     r[QStringLiteral("cpu_pct")] = 100.0 * cpu / wall;
     r[QStringLiteral("us_per_exchange")] = 1e6 * wall / exchanges;
     r[QStringLiteral("cpu_us_per_exchange")] = 1e6 * cpu / exchanges;
-    r[QStringLiteral("line_limit_s")] = double(bytes) / kLineBytesPerSecond;
-    r[QStringLiteral("ratio")] = wall / (double(bytes) / kLineBytesPerSecond);
+    if (paced) {
+        r[QStringLiteral("line_limit_s")] = double(bytes) / kLineBytesPerSecond;
+        r[QStringLiteral("ratio")] = wall / (double(bytes) / kLineBytesPerSecond);
+    }
     return r;
 }
 
@@ -223,20 +255,19 @@ QJsonObject readCase(const QString &name, int pages, const QString &baud,
         return { { "case", name }, { "error", "set-up failed" } };
     const QString dump = dumpName(name);
     bench.startRead(dump);
-    const qint64 peakBefore = peakRssKiB(QCoreApplication::applicationPid());
+    const qint64 peakBefore = peakRssKiB();
     Stopwatch watch;
     bench.finishRead();
     const double wall = watch.wallSeconds();
     QJsonObject r;
     int pagesRead = 0;
     const qint64 bytes = readLineBytes(dumpPath(dump), pagesRead);
-    r = transferResult(name, watch, wall, bytes, 2 * pagesRead);
-    r[QStringLiteral("peak_rss_kib")] = peakRssKiB(QCoreApplication::applicationPid());
-    r[QStringLiteral("rss_growth_kib")] =
-            peakRssKiB(QCoreApplication::applicationPid()) - peakBefore;
+    r = transferResult(name, watch, wall, bytes, 2 * pagesRead, baud != QLatin1String("0"));
+    r[QStringLiteral("peak_rss_kib")] = peakRssKiB();
+    r[QStringLiteral("rss_growth_kib")] = peakRssKiB() - peakBefore;
     r[QStringLiteral("pages")] = pagesRead;
     QFile::remove(dumpPath(dump));
-    if (baud == QLatin1String("0")) {
+    if (moreSimArgs.isEmpty()) {
         QList<QByteArray> commands;
         for (int page = 0; page < pagesRead; ++page) {
             const QByteArray pageText =
@@ -244,9 +275,7 @@ QJsonObject readCase(const QString &name, int pages, const QString &baud,
             commands << "$A6" + pageText + "%"
                      << "$A7" + pageText + "%";
         }
-        addOverhead(
-                r,
-                rawExchangeSeconds({ "--pages", QString::number(pages), "--baud", "0" }, commands));
+        addBareLoop(r, bareLoop({ "--pages", QString::number(pages), "--baud", baud }, commands));
     }
     if (pagesRead != pages)
         r[QStringLiteral("error")] =
@@ -275,16 +304,16 @@ QJsonObject writeCase(const QString &name, int pages, const QString &baud)
     bench.chooseUpload(upload);
     int lines = 0;
     const qint64 bytes = writeLineBytes(upload, lines);
-    const qint64 peakBefore = peakRssKiB(QCoreApplication::applicationPid());
+    const qint64 peakBefore = peakRssKiB();
     Stopwatch watch;
     bench.send();
     const double wall = watch.wallSeconds();
-    QJsonObject r = transferResult(name, watch, wall, bytes, 2 * lines + 1);
-    r[QStringLiteral("peak_rss_kib")] = peakRssKiB(QCoreApplication::applicationPid());
-    r[QStringLiteral("rss_growth_kib")] =
-            peakRssKiB(QCoreApplication::applicationPid()) - peakBefore;
+    QJsonObject r =
+            transferResult(name, watch, wall, bytes, 2 * lines + 1, baud != QLatin1String("0"));
+    r[QStringLiteral("peak_rss_kib")] = peakRssKiB();
+    r[QStringLiteral("rss_growth_kib")] = peakRssKiB() - peakBefore;
     r[QStringLiteral("pages")] = lines;
-    if (baud == QLatin1String("0")) {
+    {
         QList<QByteArray> commands;
         QFile file(upload);
         file.open(QIODevice::ReadOnly);
@@ -298,7 +327,7 @@ QJsonObject writeCase(const QString &name, int pages, const QString &baud)
                      << ("$A5" + fields[0] + fields[2] + "%").toLatin1().left(90);
         }
         commands << "$A8%";
-        addOverhead(r, rawExchangeSeconds({ "--pages", "1", "--baud", "0" }, commands));
+        addBareLoop(r, bareLoop({ "--pages", "1", "--baud", baud }, commands));
     }
     if (lines != pages)
         r[QStringLiteral("error")] =
@@ -316,7 +345,7 @@ QJsonObject cpuResult(const QString &name, const Stopwatch &watch)
     r[QStringLiteral("wall_s")] = wall;
     r[QStringLiteral("cpu_s")] = watch.cpuUsed();
     r[QStringLiteral("cpu_pct")] = 100.0 * watch.cpuUsed() / wall;
-    r[QStringLiteral("peak_rss_kib")] = peakRssKiB(QCoreApplication::applicationPid());
+    r[QStringLiteral("peak_rss_kib")] = peakRssKiB();
     return r;
 }
 
@@ -359,6 +388,34 @@ QJsonObject silentCase(const QString &name)
     QJsonObject r = cpuResult(name, watch);
     if (count != 0)
         r[QStringLiteral("error")] = QStringLiteral("silent board gave %1 characters").arg(count);
+    return r;
+}
+
+// A day's reads in one window: 100 reads of a 20-page board, each through
+// the name dialog, and the resident memory after each. The first ten warm
+// up (fonts, the dialog's first paint, the allocator's pools); from then
+// on a read must give back what it takes.
+QJsonObject repeatedReadCase(const QString &name)
+{
+    Bench bench;
+    if (!QDir().mkpath(sNvramDir) || !bench.open({ "--pages", "20", "--baud", "0" }))
+        return { { "case", name }, { "error", "set-up failed" } };
+    const QString dump = dumpName(name);
+    QJsonArray rss;
+    Stopwatch watch;
+    bool bShown = true;
+    for (int i = 0; i < 100; ++i) {
+        bShown = bench.read(dump) && bShown;
+        rss.append(residentKiB(QCoreApplication::applicationPid(), "VmRSS:"));
+    }
+    QJsonObject r = cpuResult(name, watch);
+    if (!bShown)
+        r[QStringLiteral("error")] = QStringLiteral("the name dialog did not show");
+    QFile::remove(dumpPath(dump));
+    QFile::remove(dumpPath(dump) + sBackupExt);
+    r[QStringLiteral("rss_kib")] = rss;
+    r[QStringLiteral("rss_growth_kib")] = rss[99].toDouble() - rss[10].toDouble();
+    r[QStringLiteral("growth_kib_per_read")] = (rss[99].toDouble() - rss[10].toDouble()) / 89;
     return r;
 }
 
@@ -420,34 +477,43 @@ double num(const QJsonObject &r, const char *key)
     return r.value(QLatin1String(key)).toDouble(-1);
 }
 
+bool pacedMet(const QJsonObject &r)
+{
+    return num(r, "ratio") <= 1.03 && num(r, "cpu_pct") <= 2 * num(r, "raw_cpu_pct");
+}
+
 const std::vector<Case> &cases()
 {
     static const std::vector<Case> all = {
+        // At 57600 baud the board sends every byte on its own, so the CPU
+        // goes to one wake-up per byte; the bare loop pays the same.
         { "read-1000-paced", [](const QString &n) { return readCase(n, 1000, "57600"); },
-          "ratio <= 1.03, CPU <= 5 %",
-          [](const QJsonObject &r) { return num(r, "ratio") <= 1.03 && num(r, "cpu_pct") <= 5; } },
+          "ratio <= 1.03, CPU <= 2 x bare loop", pacedMet },
         // Behind an adapter that holds every reply for its 16 ms latency
         // timer: what the low-latency request saves where the driver honours it.
         { "read-1000-paced-latency16",
-          [](const QString &n) { return readCase(n, 1000, "57600", { "--latency-timer", "16" }); },
+          [](const QString &n) {
+              return readCase(n, 1000, "57600", { "--latency-timer", "16" });
+          },
           "<= 17 ms per exchange over line time",
           [](const QJsonObject &r) {
               return num(r, "wall_s") - num(r, "line_limit_s") <= 0.017 * num(r, "exchanges");
           } },
         { "write-1000-paced", [](const QString &n) { return writeCase(n, 1000, "57600"); },
-          "ratio <= 1.03, CPU <= 5 %",
-          [](const QJsonObject &r) { return num(r, "ratio") <= 1.03 && num(r, "cpu_pct") <= 5; } },
+          "ratio <= 1.03, CPU <= 2 x bare loop", pacedMet },
         { "read-10000-instant", [](const QString &n) { return readCase(n, 10000, "0"); },
-          "overhead <= 200 us/exchange, RSS growth <= 1 MiB",
+          "<= 200 us/exchange over bare loop, RSS growth <= 1 MiB",
           [](const QJsonObject &r) {
               return num(r, "overhead_us_per_exchange") <= 200 && num(r, "rss_growth_kib") <= 1024;
           } },
         { "write-10000-instant", [](const QString &n) { return writeCase(n, 10000, "0"); },
-          "overhead <= 200 us/exchange",
+          "<= 200 us/exchange over bare loop",
           [](const QJsonObject &r) { return num(r, "overhead_us_per_exchange") <= 200; } },
         { "read-100-instant", [](const QString &n) { return readCase(n, 100, "0"); },
           "RSS growth <= 1 MiB",
           [](const QJsonObject &r) { return num(r, "rss_growth_kib") <= 1024; } },
+        { "read-100-times", repeatedReadCase, "growth read 11 to 100 < 4 KiB a read",
+          [](const QJsonObject &r) { return num(r, "growth_kib_per_read") < 4; } },
         { "idle-10s", idleCase, "CPU <= 1 %",
           [](const QJsonObject &r) { return num(r, "cpu_pct") <= 1; } },
         { "hung-up-10s", hungUpCase, "CPU <= 1 %",
@@ -471,10 +537,10 @@ int runAll(const QString &outPath, const QStringList &only)
 {
     QJsonArray results;
     QStringList rows;
-    rows << QStringLiteral("| case | wall s | line limit s | ratio | CPU s | CPU % | us/exch | raw "
-                           "us/exch | overhead us/exch | peak RSS MiB "
-                           "| RSS growth KiB | target | met |")
-         << QStringLiteral("|---|---|---|---|---|---|---|---|---|---|---|---|---|");
+    rows << QStringLiteral("| case | wall s | line time s | ratio | CPU % | bare loop CPU % | "
+                           "us/exchange | bare loop us/exchange | peak RSS MiB | RSS growth KiB "
+                           "| target | met |")
+         << QStringLiteral("|---|---|---|---|---|---|---|---|---|---|---|---|");
     bool allMet = true;
     for (const Case &c : cases()) {
         if (!only.isEmpty() && !only.contains(QLatin1String(c.name)))
@@ -503,14 +569,12 @@ int runAll(const QString &outPath, const QStringList &only)
             wall = QStringLiteral("%1 ms median (%2..%3)")
                            .arg(cell(r, "median_ms", 1), cell(r, "min_ms", 1),
                                 cell(r, "max_ms", 1));
-        rows << QStringLiteral(
-                        "| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 | %10 | %11 | %12 | %13 |")
+        rows << QStringLiteral("| %1 | %2 | %3 | %4 | %5 | %6 | %7 | %8 | %9 | %10 | %11 | %12 |")
                         .arg(QLatin1String(c.name), wall, cell(r, "line_limit_s", 3),
-                             cell(r, "ratio", 4), cell(r, "cpu_s", 3), cell(r, "cpu_pct", 2),
+                             cell(r, "ratio", 3), cell(r, "cpu_pct", 2), cell(r, "raw_cpu_pct", 2),
                              cell(r, "us_per_exchange", 1), cell(r, "raw_us_per_exchange", 1),
-                             cell(r, "overhead_us_per_exchange", 1))
-                        .arg(cell(r, "peak_rss_kib", 1, 1.0 / 1024), cell(r, "rss_growth_kib", 0))
-                        .arg(QLatin1String(c.target),
+                             cell(r, "peak_rss_kib", 1, 1.0 / 1024))
+                        .arg(cell(r, "rss_growth_kib", 0), QLatin1String(c.target),
                              met ? QStringLiteral("yes")
                                  : QStringLiteral("NO")
                                              + (r.contains(QStringLiteral("error"))

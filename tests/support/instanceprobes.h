@@ -34,15 +34,15 @@ inline bool primaryAnswers(const QString &socketPath, int replyTimeoutMs = 3000)
     return reply == "ack";
 }
 
-// Peak resident set (VmHWM) of a process in KiB, from /proc; -1 if unknown.
-inline qint64 peakRssKiB(qint64 pid)
+// Resident set of a process in KiB, from /proc: "VmHWM:" its peak, "VmRSS:" now; -1 if unknown.
+inline qint64 residentKiB(qint64 pid, const char *field)
 {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
     }
     return -1;
 }
