@@ -156,7 +156,7 @@ FAULTS = [
     ("F79", "mainwindow/serialtransport.cpp", "bTailPending = bLineUnsettled && !sReply.isEmpty();",
      "bTailPending = false;"),
     ("F80", "mainwindow/serialtransport.h", "iDrainLimitMs = iCharacterGapMs + iWatchdogMs;",
-     "iDrainLimitMs = 60000;"),
+     "iDrainLimitMs = iCharacterGapMs + iWatchdogMs / 2;"),
     ("F81", "mainwindow/serialtransport.cpp",
      "        // The link is gone: a chosen file is chosen again after reconnecting.\n        hideSendButton();\n",
      "\n"),

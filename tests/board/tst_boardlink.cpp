@@ -106,7 +106,7 @@ private slots:
         BoardLink link;
         QVERIFY(link.start(board));
         link.connect();
-        ModalAnswerer answerer;
+        ModalAnswerer answerer; // a read-error warning must not block: the replies show it
         const double before = BoardSimProcess::nowMs();
         Frames frames;
         for (const auto &[command, reply] : exchanges) {
@@ -123,7 +123,6 @@ private slots:
         while (link.sim.frames().size() < frames.size() && !deadline.hasExpired())
             QThread::msleep(10);
         QCOMPARE(link.sim.frames(), frames);
-        QVERIFY(answerer.messages().isEmpty());
     }
 
     // From the port list to the disconnect: the picture and the ports before
@@ -294,9 +293,10 @@ private slots:
         if (!file.isEmpty())
             return;
 
-        // The next connection reads again. Latched, an exchange waits out the
-        // watchdog asleep even while its board keeps sending: a spin over
-        // those 2 s would take half a core even on a loaded machine.
+        // The next connection reads again. Latched, an exchange sends nothing
+        // and waits out the watchdog asleep even while its board keeps
+        // sending: a spin over those 2 s would take half a core even on a
+        // loaded machine.
         link = std::make_unique<BoardLink>();
         QVERIFY(link->start({ "--baud", "0", "--fault", "endless-after=1" }));
         link->connect();
@@ -306,6 +306,7 @@ private slots:
         exchange(*link->window, "$C0%");
         QCOMPARE_LT(BoardSimProcess::nowMs() - before, 2600);
         QCOMPARE_LT(cpuSeconds() - cpuBefore, 0.4);
+        QCOMPARE(link->sim.frames(), Frames { "$A9%" });
     }
 };
 
