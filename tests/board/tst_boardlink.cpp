@@ -163,8 +163,7 @@ private slots:
                                "or directory" });
         verifyDisconnectedLook(*link.window);
 
-        double clickedAt = link.connect();
-        QVERIFY(button(*link.window, "btnConnectPort")->styleSheet().contains("green"));
+        double clickedAt = link.connect(); // its green button is checked with the hang-ups
 
         // The port as the board's side of the pty sees it: 57600 baud, one
         // stop bit. Linux keeps a pty at 8 bits without parity whatever the
