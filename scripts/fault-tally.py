@@ -46,8 +46,8 @@ FAULTS = [
     ("F10", "mainwindow/connection.cpp", "            iKeepAliveCountdown = 1;",
      "            iKeepAliveCountdown = 2;"),
     ("F11", "mainwindow/connection.h", "iPollingIntervalMs = 750;", "iPollingIntervalMs = 500;"),
-    ("F12", "mainwindow/connection.cpp", "        sendCommand(sHelloCommand, sHelloCommand.length());\n        readReply();\n        lowLatency",
-     "        lowLatency"),
+    ("F12", "mainwindow/connection.cpp",
+     "            sendCommand(sHelloCommand, sHelloCommand.length());\n            readReply();\n", ""),
     ("F13", "mainwindow/connection.cpp", "ui->btnToAuxPCB->setEnabled(true);",
      "ui->btnToAuxPCB->setEnabled(false);"),
     ("F14", "mainwindow/connection.cpp", "        iConnectionState = 3;", "        iConnectionState = 0;"),
@@ -157,7 +157,7 @@ FAULTS = [
     ("F79", "mainwindow/serialtransport.cpp", "bTailPending = bLineUnsettled && !sReply.isEmpty();",
      "bTailPending = false;"),
     ("F80", "mainwindow/serialtransport.h", "iDrainLimitMs = iCharacterGapMs + iWatchdogMs;",
-     "iDrainLimitMs = 60000;"),
+     "iDrainLimitMs = iCharacterGapMs + iWatchdogMs / 2;"),
     ("F81", "mainwindow/serialtransport.cpp",
      "        // The link is gone: a chosen file is chosen again after reconnecting.\n        hideSendButton();\n",
      "\n"),
@@ -233,6 +233,17 @@ FAULTS = [
     ("F132", "../tools/compare/main.cpp", "    if (status.st_size > iMaxFileBytes)", "    if (false)"),
     ("F133", "../tools/compare/main.cpp", "        if (sLine.endsWith(QLatin1Char('\\r')))", "        if (false)"),
     ("F134", "../tools/compare/main.cpp", "\"Unknown option '\" << sArgument <<", "\"Unknown option '\" << sLetters <<"),
+    # the link: line ends before a reply, a reply that trickles in, a failed reply, a lost
+    # port's disconnect, the low-latency flag
+    ("F135", "mainwindow/serialtransport.cpp", "while (byte == 0 || (count == 0 && isLineEnd(byte))) {",
+     "while (byte == 0) {"),
+    ("F136", "mainwindow/serialtransport.cpp",
+     "if (count > 0 && exchangeClock.hasExpired(iWatchdogMs + iReplyLimitMs))", "if (false)"),
+    ("F137", "mainwindow/serialtransport.cpp", "            if (count > 0 && bReadError)\n                return count;\n",
+     ""),
+    ("F138", "mainwindow/connection.cpp", "        if (serialPort.isOpen()) {", "        if (true) {"),
+    ("F139", "mainwindow/lowlatency.cpp", "serial.flags | ASYNC_LOW_LATENCY", "serial.flags"),
+    ("F140", "mainwindow/connection.cpp", "        lowLatency.restore(serialPort.handle());\n", ""),
 ]
 
 

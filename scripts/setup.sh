@@ -8,7 +8,6 @@ packages=(
     libqt6serialport6 qt6-qpa-plugins
     xvfb xauth
     e2fsprogs # chattr, for a dump that cannot be renamed over
-    strace    # to see the tool ask the port for low latency
 )
 
 missing=()

@@ -57,8 +57,12 @@ void MainWindow::MainPollingTimerElapsed()
     if (bExchangeRunning)
         return;
     if (bDisconnectRequested) {
-        sendCommand(sHelloCommand, sHelloCommand.length());
-        readReply();
+        // A port let go after its line failed can neither take the farewell
+        // nor answer it: waiting out the watchdog would only freeze the window.
+        if (serialPort.isOpen()) {
+            sendCommand(sHelloCommand, sHelloCommand.length());
+            readReply();
+        }
         lowLatency.restore(serialPort.handle());
         serialPort.close();
         bPortLost = false;

@@ -21,6 +21,15 @@ namespace {
 bool bLineUnsettled = false;
 // That reply had begun, so its "#" is still to come.
 bool bTailPending = false;
+// Since the current exchange began, before any wait for an earlier tail.
+QElapsedTimer exchangeClock;
+
+// A line end before a reply's first character closes the board's previous
+// reply, arriving after the send had cleared the port.
+bool isLineEnd(int byte)
+{
+    return byte == '\r' || byte == '\n';
+}
 } // namespace
 
 bool MainWindow::openSerialPort()
@@ -39,6 +48,7 @@ bool MainWindow::openSerialPort()
 void MainWindow::sendCommand(const QString &sCommand, int iLength)
 {
     bExchangeRunning = true;
+    exchangeClock.start();
     sLastCommand = sCommand;
     bLineSettledAtSend = !bLineUnsettled || drainLine(bTailPending);
     bLineUnsettled = false;
@@ -173,7 +183,7 @@ int MainWindow::collectReply()
     waitForSerialData(100);
     int byte = readSerialByte();
     for (;;) {
-        while (byte == 0) {
+        while (byte == 0 || (count == 0 && isLineEnd(byte))) {
             // The watchdog's timeout is never delivered while this loop blocks
             // the event loop, so its expiry is looked up here.
             if (!bWatchdogExpired && serialWatchdogTimer->isActive()
@@ -187,6 +197,9 @@ int MainWindow::collectReply()
             // After the first character the watchdog is off; a reply that
             // stalls mid-way ends after the same interval without a byte.
             if (count > 0 && sinceLastCharacter.hasExpired(iCharacterGapMs))
+                return count;
+            // Nor may one that trickles in hold the window for long.
+            if (count > 0 && exchangeClock.hasExpired(iWatchdogMs + iReplyLimitMs))
                 return count;
             // The line failed inside this reply: nothing more will come.
             if (count > 0 && bReadError)

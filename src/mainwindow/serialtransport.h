@@ -29,6 +29,12 @@ constexpr int iQuietLineMs = 50;
 // line only settles once that tail's "#" has come, or after a whole character
 // gap without it. A board that never falls quiet is cut off after this long.
 constexpr int iDrainLimitMs = iCharacterGapMs + iWatchdogMs;
+// A board may keep each character just inside the gap. The whole exchange,
+// from the command (and the wait for an earlier reply's tail) to the end of
+// its reply, is bounded: a reply still coming after the watchdog's wait and
+// this long is cut there, as a stalled reply is. 201 characters take 35 ms.
+constexpr int iReplyLimitMs = 4000;
+static_assert(iDrainLimitMs <= iReplyLimitMs, "a tail's wait leaves the watchdog its time");
 } // namespace SerialTransport
 
 #endif // SERIALTRANSPORT_H

@@ -256,7 +256,11 @@ private slots:
                 << sHeader + "0000 | 0 | z\n"
                 << QStringList { "Error: The NVRAM dump is complete, but %1 could not be replaced: "
                                  "Operation not permitted. The dump is kept in %2." };
-
+        // Each reply's line end comes after the next command cleared the port.
+        const QByteArray crlf = "0000 | 2 | zero\n0001 | 1001 | Desc 1\n0002 | 1002 | Desc 2\n";
+        QTest::newRow("line ends after each reply")
+                << boardFile(crlf, instant + QStringList { "--fault", "crlf-after=1" }) << "read"
+                << none << pageFrames(3) << sHeader + crlf << none << QStringList();
     }
     void readTransfer() { transfer(); }
 

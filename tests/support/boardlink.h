@@ -135,28 +135,22 @@ public:
     QStringList details() const { return m_details; } // of the boxes that have them
     // The last chooser's directory and filters, as "dir|filter;filter".
     QString chooser() const { return m_chooser; }
-    // Keeps the first message box open for ms; held tells the CPU time when
-    // it opened and when it closed, and for how long it was open.
+    // Keeps the first message box open for ms; heldMs tells for how long it
+    // was open, once it is closed.
     void holdFirstBox(int ms) { m_holdMs = ms; }
-    struct
-    {
-        double cpuAtOpen = 0, cpuAtClose = 0;
-        qint64 ms = -1;
-    } held;
+    qint64 heldMs = -1;
 
 private:
     void answer()
     {
         QWidget *modal = QApplication::activeModalWidget();
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            if (m_holdMs > 0 && !m_held.isValid()) {
+            if (m_holdMs > 0 && !m_held.isValid())
                 m_held.start();
-                held.cpuAtOpen = cpuSeconds();
-            }
             if (m_holdMs > 0 && m_held.elapsed() < m_holdMs)
                 return;
             if (std::exchange(m_holdMs, 0) > 0)
-                held = { held.cpuAtOpen, cpuSeconds(), m_held.elapsed() };
+                heldMs = m_held.elapsed();
             for (QWidget *widget : QApplication::topLevelWidgets()) {
                 if (widget->isVisible() && widget->inherits("dlgUploadNVRAM"))
                     m_messages << "name dialog still open";
@@ -192,7 +186,9 @@ struct BoardLink
     {
         if (!sim.start(simArguments))
             return false;
-        qputenv("AUX_NVRAM_EXTRA_PORTS", sim.portName().toLocal8Bit());
+        // Ports a test has named come after the board's.
+        qputenv("AUX_NVRAM_EXTRA_PORTS",
+                sim.portName().toLocal8Bit() + ':' + qgetenv("AUX_NVRAM_EXTRA_PORTS"));
         window = std::make_unique<MainWindow>();
         qunsetenv("AUX_NVRAM_EXTRA_PORTS");
         window->show();

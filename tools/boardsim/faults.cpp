@@ -18,6 +18,8 @@ bool FaultInjector::shape(std::string &reply)
     case FaultKind::None:
     case FaultKind::HangupAfter:
     case FaultKind::DropAfter:
+    case FaultKind::CrLfAfter:
+    case FaultKind::Dribble:
         break;
     case FaultKind::Silent:
         return false;
@@ -75,6 +77,11 @@ std::string FaultInjector::takeStalledTail()
 bool FaultInjector::hangUpNow() const
 {
     return m_kind == FaultKind::HangupAfter && m_answered >= m_count;
+}
+
+bool FaultInjector::lineEndNow() const
+{
+    return m_kind == FaultKind::CrLfAfter && m_answered > m_count;
 }
 
 bool FaultInjector::endlessNow() const

@@ -27,6 +27,10 @@ public:
     // (stall-after=N); empty when the reply went out whole.
     std::string takeStalledTail();
 
+    // True when the reply just shaped is to be followed by CR LF
+    // (crlf-after=N, every reply after the first N).
+    bool lineEndNow() const;
+
     // True once the board is to send without end (endless-after=N with N
     // replies sent).
     bool endlessNow() const;

@@ -17,6 +17,9 @@
 
 namespace {
 
+// How long after a reply's '#' the line end of crlf-after=N follows.
+const std::int64_t kLineEndDelayNs = 20000000;
+
 // SIGTERM and SIGINT arrive as readable data on a signalfd next to the line,
 // so they end the program even while input keeps the line busy.
 int stopSignalFd()
@@ -98,8 +101,20 @@ int main(int argc, char **argv)
             if (!frame.complete || faults.dropsFrame())
                 continue;
             std::string reply = board.answer(frame.body());
-            if (faults.shape(reply))
-                line.sendReply(reply, frame.startNs, frame.text.size());
+            if (faults.shape(reply)) {
+                if (options.fault == FaultKind::Dribble) {
+                    const std::int64_t from = monotonicNs();
+                    const std::int64_t pauseNs = std::int64_t(options.faultCount) * 1000000;
+                    for (std::size_t i = 0; i < reply.size(); ++i)
+                        line.sendReply(reply.substr(i, 1), from + std::int64_t(i + 1) * pauseNs, 0);
+                } else {
+                    line.sendReply(reply, frame.startNs, frame.text.size());
+                }
+                // Late enough to come after the tool's next command, which
+                // clears the port before it is written.
+                if (faults.lineEndNow())
+                    line.sendReply("\r\n", monotonicNs() + kLineEndDelayNs, 0);
+            }
             const std::string tail = faults.takeStalledTail();
             if (!tail.empty())
                 line.sendReply(tail, monotonicNs() + options.stallMs * 1000000, 0);

@@ -46,11 +46,10 @@ bool parseFault(const std::string &text, Options &options)
         FaultKind kind;
     };
     static const Counted counted[] = {
-        { "silent-after=", FaultKind::SilentAfter },
-        { "hangup-after=", FaultKind::HangupAfter },
-        { "stall-after=", FaultKind::StallAfter },
-        { "endless-after=", FaultKind::EndlessAfter },
-        { "drop-after=", FaultKind::DropAfter },
+        { "silent-after=", FaultKind::SilentAfter }, { "hangup-after=", FaultKind::HangupAfter },
+        { "stall-after=", FaultKind::StallAfter },   { "endless-after=", FaultKind::EndlessAfter },
+        { "drop-after=", FaultKind::DropAfter },     { "crlf-after=", FaultKind::CrLfAfter },
+        { "dribble=", FaultKind::Dribble },
     };
     for (const Counted &c : counted) {
         const std::size_t len = std::strlen(c.prefix);
@@ -163,6 +162,13 @@ Options:
                                         without end and answer no more
                        drop-after=N     answer N frames, then lose the next
                                         one: not carried out, not answered
+                       crlf-after=N     answer N frames, then end every reply
+                                        with CR LF, 20 ms after its '#' (so
+                                        after the next command when the tool
+                                        sends it at once)
+                       dribble=N        send every reply byte N ms after the
+                                        one before, the first N ms after the
+                                        command
   --help             show this text
 
 Commands: $A9% $C0% $A6<page>% $A7<page>% $A4<page><value>%

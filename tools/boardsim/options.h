@@ -15,7 +15,9 @@ enum class FaultKind {
     HangupAfter,   // answers n frames, then closes the line and exits
     StallAfter,    // answers n frames, then pauses in the middle of the next reply
     EndlessAfter,  // answers n frames, then sends without end and answers no more
-    DropAfter      // answers n frames, then neither carries out nor answers the next one
+    DropAfter,     // answers n frames, then neither carries out nor answers the next one
+    CrLfAfter,     // answers n frames, then a line end after every reply's '#', a moment later
+    Dribble        // every reply byte n ms after the one before
 };
 
 struct Options
@@ -27,10 +29,10 @@ struct Options
     std::string logPath;
     long baud = 57600; // 0: no pacing at all
     long turnaroundMs = 0;
-    long stallMs = 3000; // pause of stall-after=N
+    long stallMs = 3000;     // pause of stall-after=N
     long latencyTimerMs = 0; // 0: replies are not held
     FaultKind fault = FaultKind::None;
-    long faultCount = 0; // n of the modes that end in "-after"
+    long faultCount = 0; // n of the modes that end in "-after", ms of dribble=N
 };
 
 // Parses argv into options. On a bad command line returns false and sets
