@@ -7,7 +7,6 @@ packages=(
     qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
     libqt6serialport6 qt6-qpa-plugins
     xvfb xauth
-    e2fsprogs # chattr, for a dump that cannot be renamed over
 )
 
 missing=()

@@ -140,14 +140,12 @@ private slots:
 
         // A blank entry, the system's ports by name, then the extra paths.
         auto *ports = link.window->findChild<QComboBox *>("comboBoxSerialPorts");
-        QStringList items;
-        for (int i = 0; i < ports->count(); ++i)
-            items << ports->itemText(i);
-        QCOMPARE(items.first(), QString());
-        QCOMPARE(items.mid(items.size() - 2),
-                 (QStringList { link.sim.portName(), "/dev/no-such-port" }));
-        for (const QString &name : items.mid(1, items.size() - 3))
-            QVERIFY2(!name.contains('/') && QFileInfo::exists("/dev/" + name), qPrintable(name));
+        const int count = ports->count();
+        QCOMPARE(ports->itemText(0), QString());
+        for (int i = 1; i < count - 2; ++i)
+            QVERIFY(QFileInfo::exists("/dev/" + ports->itemText(i)));
+        QCOMPARE(ports->itemText(count - 2), link.sim.portName());
+        QCOMPARE(ports->itemText(count - 1), "/dev/no-such-port");
 
         // COMMS does not show before a port is chosen; the blank entry is none.
         emit ports->textActivated(QString());

@@ -129,15 +129,12 @@ different: 4 pages the same, 11 lines not sent, 2 lines sent in part)"
             ModalAnswerer answerer(filePath);
             WindowDriver::click(*link.window, "btnToAuxPCB");
             WindowDriver::click(*link.window, "btnSendParams");
-            const QString name = "tst-compare-" + QString::number(qApp->applicationPid());
-            link.readInto(name);
-            boardPath = sNvramDir + name + ".nvr";
+            link.readInto("tst");
+            boardPath = sNvramDir + "tst.nvr";
         }
         QProcess compare;
         compare.start(AUX_NVRAM_COMPARE_PATH, options + QStringList { boardPath, filePath });
         QVERIFY(compare.waitForFinished());
-        if (!simulator.isEmpty())
-            QFile::remove(boardPath);
         // Of the usage, its last line.
         const QString output = QString(compare.readAllStandardOutput())
                                        .section('\n', options.contains("--help") ? -2 : 0);

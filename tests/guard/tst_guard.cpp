@@ -3,6 +3,7 @@
 // speak it.
 
 #include "instanceprobes.h"
+#include "nvramfile.h"
 #include "qtlocalpeer.h"
 #include "qtsingleapplication.h"
 
@@ -48,8 +49,11 @@ private slots:
 
     // The per-user part is the uid in hex: "3e8" for 1000, as for a first
     // ordinary account. Tests run as root, whose 0 reads alike in any base.
-    void derivedNames()
+    // Beside them, the shipped tool's dump directory, which this test alone
+    // links: every other links a private one.
+    void fixedNames()
     {
+        QCOMPARE(sNvramDir, QString("/opt/VYK_PLUS/NVRAM/AUXPCB/"));
         QCOMPARE(QtLocalPeer::socketNameFor("Kalvo_AUX_NVRAM", 1000),
                  QString("qtsingleapp-KalvoA-3578-3e8"));
         QCOMPARE(QtLocalPeer::socketNameFor("Ab1", 4660), QString("qtsingleapp-Ab-ec89-1234"));

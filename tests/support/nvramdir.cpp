@@ -7,21 +7,15 @@
 #include "nvramfile.h"
 
 #include <QDir>
-#include <QFile>
+#include <QTemporaryDir>
 
-#include <cstdlib>
+static QTemporaryDir privateDir(QDir::tempPath() + "/aux-nvram-test-XXXXXX");
 
-namespace {
-struct PrivateDir
+static QString privateDumpDir()
 {
-    QByteArray root = QFile::encodeName(QDir::tempPath()) + "/aux-nvram-test-XXXXXX";
-    PrivateDir()
-    {
-        if (!::mkdtemp(root.data()) || !QDir(QFile::decodeName(root)).mkdir("AUXPCB"))
-            qFatal("Cannot make a dump directory in %s", qPrintable(QDir::tempPath()));
-    }
-    ~PrivateDir() { QDir(QFile::decodeName(root)).removeRecursively(); }
-} privateDir;
-} // namespace
+    if (!privateDir.isValid() || !QDir(privateDir.path()).mkdir("AUXPCB"))
+        qFatal("Cannot make a dump directory in %s", qPrintable(QDir::tempPath()));
+    return privateDir.path() + "/AUXPCB/";
+}
 
-const QString sNvramDir = QFile::decodeName(privateDir.root) + "/AUXPCB/";
+const QString sNvramDir = privateDumpDir();
