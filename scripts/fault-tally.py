@@ -140,7 +140,8 @@ FAULTS = [
      ";"),
     ("F68", "mainwindow/nvramwrite.cpp", "    if (sUploadPath.isEmpty()) {", "    if (false) {"),
     ("F69", "mainwindow/nvramwrite.cpp",
-     "        sWarning = NvramReport::cannotOpenText(path, file.errorString());", "        ;"),
+     "        sWarning = NvramReport::cannotOpenText(path, QString::fromLocal8Bit(std::strerror(errno)));",
+     "        ;"),
     ("F70", "mainwindow/nvramlines.cpp", "        lines << header;\n", "\n"),
     ("F71", "mainwindow/nvramlines.cpp", "} else if (!sLine.trimmed().isEmpty()) {", "} else if (false) {"),
     ("F72", "mainwindow/nvramlines.cpp",
@@ -244,6 +245,8 @@ FAULTS = [
     ("F138", "mainwindow/connection.cpp", "        if (serialPort.isOpen()) {", "        if (true) {"),
     ("F139", "mainwindow/lowlatency.cpp", "serial.flags | ASYNC_LOW_LATENCY", "serial.flags"),
     ("F140", "mainwindow/connection.cpp", "        lowLatency.restore(serialPort.handle());\n", ""),
+    # SEND reads only a regular file
+    ("F141", "mainwindow/nvramwrite.cpp", " || !S_ISREG(status.st_mode)) {", ") {"),
 ]
 
 

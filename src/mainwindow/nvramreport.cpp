@@ -194,3 +194,8 @@ QString NvramReport::changedText(const QString &sPath)
                           "again.")
             .arg(sPath);
 }
+
+QString NvramReport::notRegularText(const QString &sPath)
+{
+    return QStringLiteral("Error: %1 is not a regular file. Nothing was sent.").arg(sPath);
+}

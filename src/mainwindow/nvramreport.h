@@ -51,6 +51,7 @@ public:
     static QString noPageLineText(const QString &sPath);
     static QString cannotOpenText(const QString &sPath, const QString &sReason);
     static QString changedText(const QString &sPath);
+    static QString notRegularText(const QString &sPath);
 
 private:
     struct Note

@@ -15,6 +15,12 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 void MainWindow::on_btnToAuxPCB_clicked()
 {
     const QString sFileName = QFileDialog::getOpenFileName(this, tr("Select NVRAM File"), sNvramDir,
@@ -81,10 +87,18 @@ void MainWindow::writeNvramFromFile(const QString &path)
         report.note(sWhere, sReason);
     };
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        sWarning = NvramReport::cannotOpenText(path, file.errorString());
+    // Only a plain file is read: a FIFO or a device put in the shared
+    // directory under a .nvr name would hold the window for ever.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat status = {};
+    QFile file;
+    if (fd < 0) {
+        sWarning = NvramReport::cannotOpenText(path, QString::fromLocal8Bit(std::strerror(errno)));
+    } else if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(fd);
+        sWarning = NvramReport::notRegularText(path);
     } else {
+        file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
         // What is read must be the file chosen, unchanged before and after;
         // another file gives no line to send.
         const std::optional<FileStamp> stamp = fileStamp(file.handle());

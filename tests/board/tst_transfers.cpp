@@ -76,7 +76,8 @@ static void columns()
     // "kill=" a name the read dies
     // before giving (a second read follows), "swap" or "remove" the .part
     // once it holds page 0; for a write, "delete" the chosen file before
-    // SEND, "swap" it for another of its size, or "edit" it in place
+    // SEND, make it a "fifo", "swap" it for another of its size, or "edit" it
+    // in place
     QTest::addColumn<QString>("steps");
     // The old dump of a read, with an older backup beside it; the file
     // written, null: the chooser is cancelled.
@@ -285,8 +286,10 @@ private slots:
                                  "reads page 1000 and a value starting with \"0\"; and 1 more." };
         QTest::newRow("write a file of only its header")
                 << instant << "write" << sHeader << Frames { "$A8%" } << none << none
-                << QStringList { "Error: %3 holds no page line, so only the closing save (\"$A8%\") "
-                                 "was sent." };
+                << QStringList {
+                       "Error: %3 holds no page line, so only the closing save (\"$A8%\") "
+                       "was sent."
+                   };
         QTest::newRow("write a file of no line to send")
                 << instant << "write" << sHeader + "0000;2;t" << Frames { "$A8%" } << none << none
                 << QStringList { "Error: 1 line was not sent, so only the closing save (\"$A8%\") "
@@ -297,6 +300,10 @@ private slots:
                 << instant << "write delete" << sHeader << Frames() << none << none
                 << QStringList { "Error: Could not open %3: No such file or directory. Nothing "
                                  "was sent." };
+        // A FIFO with no writer would block the read of it for ever.
+        QTest::newRow("SEND of a FIFO")
+                << instant << "write fifo" << mine << Frames() << none << none
+                << QStringList { "Error: %3 is not a regular file. Nothing was sent." };
         const QStringList changed { "Error: %3 changed after it was chosen. Nothing was sent; "
                                     "choose it again." };
         QTest::newRow("SEND of a file replaced after the choice")
@@ -306,8 +313,8 @@ private slots:
         // The $A5 reply stops for 4.5 s: the tool gives up on it, then on
         // its tail, so whatever ends the next reply may be that tail.
         QTest::newRow("write to a board whose reply stalls")
-                << instant + QStringList { "--fault", "stall-after=2", "--stall", "4500" } << "write"
-                << sHeader + "0000 | 5 | a\n"
+                << instant + QStringList { "--fault", "stall-after=2", "--stall", "4500" }
+                << "write" << sHeader + "0000 | 5 | a\n"
                 << Frames { "$A400005%", "$A50000a%", "$A8%" } << none << none
                 << QStringList { "Error: 2 commands got no complete reply, so the board may not "
                                  "hold the file's values: line 2: no complete reply to \"$A5\"; "
@@ -400,13 +407,16 @@ private:
                      QLatin1String(input.isNull() ? "" : "upload"));
             QPushButton *send = button(*link.window, "btnSendParams");
             QCOMPARE(send->isVisible() && send->isEnabled(), !input.isNull());
-            if (steps.endsWith("delete"))
+            if (steps.endsWith("delete") || steps.endsWith("fifo"))
                 QFile::remove(upload);
+            if (steps.endsWith("fifo"))
+                QCOMPARE(::mkfifo(QFile::encodeName(upload), 0600), 0);
             if (steps.endsWith("swap") || steps.endsWith("edit"))
                 writeAll(upload + (steps.endsWith("swap") ? "~" : ""), sHeader + "0000 | 9 | us\n");
             if (steps.endsWith("swap"))
                 QCOMPARE(std::rename(qPrintable(upload + "~"), qPrintable(upload)), 0);
             click(*link.window, "btnSendParams");
+            QFile::remove(upload); // a FIFO would block the next row's writing of it
             QVERIFY(!send->isVisible() && !send->isEnabled());
         } else {
             const QString killAt = arg("kill=");
@@ -488,7 +498,8 @@ private:
         QCOMPARE(answerer.messages(), warnings);
         // The box lists five places; its details, every one.
         if (steps.contains("details"))
-            QCOMPARE(answerer.details().value(0).section('\n', 5), "line 12: fewer than two fields");
+            QCOMPARE(answerer.details().value(0).section('\n', 5),
+                     "line 12: fewer than two fields");
         if (write && input.isNull())
             return; // nothing was sent
         // Both transfers end alike: the field turns yellow and the 750 ms polling goes on.
