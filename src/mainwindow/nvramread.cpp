@@ -294,30 +294,35 @@ void MainWindow::readNvramPages(QFile &file, const QString &sPartPath, NvramRepo
                     rule.sPageZeroAnswer = answer.sReply;
                 return answer;
             }
+            // Page 1 disagrees with page 0: either page 0's answer was not
+            // page 0's, or page 1's is not page 1's, or the board follows
+            // no rule. Page 0 asked again tells the first from the others.
+            if (!rule.learned() && page == 1 && iAsked == 1) {
+                const QString sPageZeroCommand = sCode + formatPageNumber(0, 4) + QLatin1Char('%');
+                const PageAnswer again = exchange(sPageZeroCommand);
+                if (again.sReply != rule.sPageZeroAnswer) {
+                    answer.sProblem =
+                            QStringLiteral("the board answered \"%1\" with %2, then with %3, so "
+                                           "page 0 may not be its page 0")
+                                    .arg(sPageZeroCommand, quoted(rule.sPageZeroAnswer),
+                                         quoted(again.sReply));
+                    answer.bStopNow = true;
+                    return answer;
+                }
+            }
             if (iAsked <= iReasks) {
                 answer = exchange(sCommand);
                 continue;
             }
-            // Page 1 disagrees with page 0 every time: either page 0's
-            // answer was not page 0's, or the board follows no rule.
             if (!rule.learned() && page == 1) {
-                const QString sPageZeroCommand = sCode + formatPageNumber(0, 4) + QLatin1Char('%');
-                const PageAnswer again = exchange(sPageZeroCommand);
-                if (again.sReply == rule.sPageZeroAnswer) {
-                    rule.giveUp();
-                    return answer;
-                }
-                answer.sProblem = QStringLiteral("the board answered \"%1\" with %2, then with "
-                                                 "%3, so page 0 may not be its page 0")
-                                          .arg(sPageZeroCommand, quoted(rule.sPageZeroAnswer),
-                                               quoted(again.sReply));
-            } else {
-                answer.sProblem = QStringLiteral("the board's answer to \"%1\" did not belong to "
-                                                 "that page, asked %2 times (the last: %3)")
-                                          .arg(sCommand)
-                                          .arg(iAsked)
-                                          .arg(quoted(answer.sReply));
+                rule.giveUp();
+                return answer;
             }
+            answer.sProblem = QStringLiteral("the board's answer to \"%1\" did not belong to "
+                                             "that page, asked %2 times (the last: %3)")
+                                      .arg(sCommand)
+                                      .arg(iAsked)
+                                      .arg(quoted(answer.sReply));
             answer.bStopNow = true;
             return answer;
         }

@@ -176,6 +176,34 @@ QString NvramReport::linkFailedText() const
     return sText;
 }
 
+void NvramReport::restartedAt(const QString &sWhere, const QString &sGreeting, const QString &sCode)
+{
+    m_restartWhere = sWhere;
+    m_restartGreeting = sGreeting;
+    m_restartCode = sCode;
+}
+
+// The write stops at a restart: the board has lost what it had not saved,
+// and saving the rest of the file would leave it a mix of old and new.
+QString NvramReport::restartedText() const
+{
+    QString sText = QStringLiteral("Error: The board restarted at %1: its greeting \"%2\" came in "
+                                   "place of the answer to \"%3\". What it had not saved may be "
+                                   "lost; ")
+                            .arg(m_restartWhere, m_restartGreeting, m_restartCode);
+    if (iLinesLost > 0)
+        sText += plural(iLinesLost, "line after it was", "lines after it were")
+                + QStringLiteral(" not sent, and ");
+    if (m_restartCode != QLatin1String("$A8"))
+        sText += QStringLiteral("the board was not told to save (\"$A8%\"). ");
+    else
+        sText += QStringLiteral("its save may not have been done. ");
+    if (hasNotes())
+        sText += QStringLiteral("Before that, %1: ").arg(writeCounts()) + listedNotes()
+                + QLatin1Char(' ');
+    return sText + QStringLiteral("Send the whole file again.");
+}
+
 QString NvramReport::noPageLineText(const QString &sPath)
 {
     return QStringLiteral("Error: %1 holds no page line, so only the closing save (\"$A8%\") "

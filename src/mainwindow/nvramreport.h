@@ -45,9 +45,14 @@ public:
     static QString cannotReplaceText(const QString &sDumpPath, const QString &sPartPath,
                                      const QString &sReason);
 
+    // Write: the board answered with its greeting at sWhere, so it restarted.
+    void restartedAt(const QString &sWhere, const QString &sGreeting, const QString &sCode);
+    bool restarted() const { return !m_restartWhere.isEmpty(); }
+
     // Warnings of the write.
     QString writeText(bool bLineSent) const;
     QString linkFailedText() const;
+    QString restartedText() const;
     static QString noPageLineText(const QString &sPath);
     static QString cannotOpenText(const QString &sPath, const QString &sReason);
     static QString changedText(const QString &sPath);
@@ -65,6 +70,9 @@ private:
     QList<Note> m_notes;
     QString m_stopPage;
     QString m_stopReason;
+    QString m_restartWhere;
+    QString m_restartGreeting;
+    QString m_restartCode;
 };
 
 #endif // NVRAMREPORT_H

@@ -253,6 +253,39 @@ private slots:
         QTest::newRow("line ends after each reply")
                 << boardFile(crlf, instant + QStringList { "--fault", "crlf-after=1" }) << "read"
                 << none << pageFrames(3) << sHeader + crlf << none << QStringList();
+        // Framing that is the line's, not the page's: the dump as the board
+        // holds it, with no box. Every 7th reply after a space is asked again.
+        Frames asked = pageFrames(6);
+        asked.insert(9, "$A60004%");
+        asked.insert(4, "$A70000%");
+        asked.insert(5, "$A70001%");
+        const QByteArray six = crlf + "0003 | 3 | a\n0004 | 4 | b\n0005 | 5 | c\n";
+        const QByteArray six0 = "0000 | 5" + six.mid(8);
+        for (const QStringList &fault : { QStringList { "--fault", "stray-before=7" },
+                                          { "--fault", "echo" },
+                                          { "--stray", "0011", "--fault", "stray-before=1" },
+                                          { "--fault", "double-keepalive" } })
+            QTest::newRow(qPrintable("framing " + fault.join(' ')))
+                    << boardFile(six0, QStringList { "--baud", "0", "--turnaround", "50" } + fault)
+                    << "read seed=$C0% seed=$C0%" << none
+                    << (fault.last() == "stray-before=7" ? asked : pageFrames(6)) << sHeader + six0
+                    << none << QStringList();
+        QTest::newRow("XOFF and XON inside replies")
+                << boardFile(
+                           crlf,
+                           instant + QStringList { "--stray", "1311", "--fault", "stray-inside=2" })
+                << "read" << none << pageFrames(3) << sHeader + crlf << none
+                << QStringList { "Warning: The NVRAM dump %1 is complete, but 3 pages will not "
+                                 "write back unchanged: page 0000: XON/XOFF bytes dropped; page "
+                                 "0001: XON/XOFF bytes dropped; page 0002: XON/XOFF bytes "
+                                 "dropped." };
+        QTest::newRow("board restarts during a read")
+                << boardFile(four, instant + QStringList { "--fault", "restart-after=4" }) << "read"
+                << none << pageFrames(2) << none << sHeader + four.left(16)
+                << QStringList { sStopped
+                                 + "0001: the board restarted: its greeting \"A9OK#\" "
+                                   "came in place of the answer to \"$A70001%\". 1 of 4"
+                                 + sKept + "No %1 was written." };
     }
     void readTransfer() { transfer(); }
 
@@ -319,6 +352,25 @@ private slots:
                 << QStringList { "Error: 2 commands got no complete reply, so the board may not "
                                  "hold the file's values: line 2: no complete reply to \"$A5\"; "
                                  "the closing save: no complete reply to \"$A8\"." };
+        // The board restarts at line 4's value and forgets lines 2 and 3.
+        const QByteArray three =
+                sHeader + "0000 | 5 | a\n0001 | 6 | b\n0002 | 7 | c\n0003 | 8 | d\n";
+        QTest::newRow("board restarts during a write")
+                << instant + QStringList { "--fault", "restart-lose-after=5" } << "write" << three
+                << Frames { "$A400005%", "$A50000a%", "$A400016%", "$A50001b%", "$A400027%" }
+                << none << none
+                << QStringList { "Error: The board restarted at line 4: its greeting \"A9OK#\" "
+                                 "came in place of the answer to \"$A4\". What it had not saved "
+                                 "may be lost; 1 line after it was not sent, and the board was not "
+                                 "told to save (\"$A8%\"). Send the whole file again." };
+        QTest::newRow("an answer unlike the earlier ones")
+                << instant + QStringList { "--fault", "stray-before=6" } << "write" << three
+                << Frames { "$A400005%", "$A50000a%", "$A400016%", "$A50001b%", "$A400027%",
+                            "$A50002c%", "$A400038%", "$A50003d%", "$A8%" }
+                << none << none
+                << QStringList { "Error: 1 command got no complete reply, so the board may not "
+                                 "hold the file's values: line 4: no reply of its own to \"$A4\": "
+                                 "\" A4OK#\" came, not \"A4OK#\" as before." };
     }
     void writeTransfer() { transfer(); }
 

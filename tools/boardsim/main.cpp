@@ -74,7 +74,7 @@ int main(int argc, char **argv)
     std::fflush(stdout);
 
     Board board(nvram, options.savePath);
-    FaultInjector faults(options.fault, options.faultCount);
+    FaultInjector faults(options.fault, options.faultCount, options.stray);
     FrameAssembler assembler;
 
     while (!faults.hangUpNow()) {
@@ -100,9 +100,17 @@ int main(int argc, char **argv)
             log.write(frame);
             if (!frame.complete || faults.dropsFrame())
                 continue;
-            std::string reply = board.answer(frame.body());
+            const bool keepAlive = frame.body() == "C0";
+            std::string reply = faults.restartsNow()
+                    ? board.restart(options.fault == FaultKind::RestartLoseAfter)
+                    : board.answer(frame.body());
+            if (options.fault == FaultKind::Echo)
+                reply.insert(0, frame.text);
+            const long keepAliveDelayMs = keepAlive ? faults.keepAliveDelayMs() : 0;
             if (faults.shape(reply)) {
-                if (options.fault == FaultKind::Dribble) {
+                if (keepAliveDelayMs > 0) {
+                    line.sendReply(reply, monotonicNs() + keepAliveDelayMs * 1000000, 0);
+                } else if (options.fault == FaultKind::Dribble) {
                     const std::int64_t from = monotonicNs();
                     const std::int64_t pauseNs = std::int64_t(options.faultCount) * 1000000;
                     for (std::size_t i = 0; i < reply.size(); ++i)
@@ -114,6 +122,8 @@ int main(int argc, char **argv)
                 // clears the port before it is written.
                 if (faults.lineEndNow())
                     line.sendReply("\r\n", monotonicNs() + kLineEndDelayNs, 0);
+                if (keepAlive && faults.keepAliveTwice())
+                    line.sendReply(reply, monotonicNs() + kLineEndDelayNs, 0);
             }
             const std::string tail = faults.takeStalledTail();
             if (!tail.empty())
