@@ -378,16 +378,24 @@ private slots:
     void readPastPageFFFF_data()
     {
         columns();
-        // From page 0x10000 on the commands grow to nine characters, so a
-        // one-character value no longer makes a reply longer than its command.
-        QByteArray all = "0000 | 65536 | z\n";
+        // From page 0x10000 on the commands grow to nine characters and the
+        // board takes a written page from four digits: such pages are read,
+        // and listed as not written back, five by name.
+        QByteArray all = "0000 | 65541 | z\n", five;
         for (int page = 1; page < 0x10000; ++page)
             all += pageText(page) + " | v | d\n";
-        QTest::newRow("five-digit page 10000")
-                << boardFile(all + "10000 | v | d\n") << "read" << QByteArray()
-                << pageFrames(0x10001) << QByteArray() << sHeader + all
-                << QStringList { sStopped + "10000: the board refused the page. 65536 of 65537"
-                                 + sKept + "No %1 was written." };
+        for (int page = 0x10000; page <= 0x10005; ++page)
+            five += pageText(page) + " | vv | dd\n";
+        QTest::newRow("five-digit pages")
+                << boardFile(all + five) << "read" << QByteArray() << pageFrames(0x10006)
+                << sHeader + all + five << QByteArray()
+                << QStringList { "Warning: The NVRAM dump %1 is complete, but 6 pages will not "
+                                 "write back unchanged: page 10000: five-digit page: SEND does not "
+                                 "write it back; page 10001: five-digit page: SEND does not write "
+                                 "it back; page 10002: five-digit page: SEND does not write it "
+                                 "back; page 10003: five-digit page: SEND does not write it back; "
+                                 "page 10004: five-digit page: SEND does not write it back; and 1 "
+                                 "more." };
     }
     void readPastPageFFFF() { transfer(); }
 
