@@ -279,6 +279,15 @@ private slots:
                                  "write back unchanged: page 0000: XON/XOFF bytes dropped; page "
                                  "0001: XON/XOFF bytes dropped; page 0002: XON/XOFF bytes "
                                  "dropped." };
+        QTest::newRow("answers about the next page from page 2's description on")
+                << boardFile(four, instant + QStringList { "--fault", "wrong-page-after=6" })
+                << "read" << none << pageFrames(3) + Frames { "$A70002%", "$A70002%", "$A70002%" }
+                << none << sHeader + four.left(32)
+                << QStringList { sStopped
+                                 + "0002: the board's answer to \"$A70002%\" did not "
+                                   "belong to that page, asked 4 times (the last: "
+                                   "\"A70003=xxxxxxxxxxxxxxxxx...\"). 2 of 4"
+                                 + sKept + "No %1 was written." };
         QTest::newRow("board restarts during a read")
                 << boardFile(four, instant + QStringList { "--fault", "restart-after=4" }) << "read"
                 << none << pageFrames(2) << none << sHeader + four.left(16)

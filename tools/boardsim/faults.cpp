@@ -26,6 +26,7 @@ bool FaultInjector::shape(std::string &reply)
     case FaultKind::RestartLoseAfter:
     case FaultKind::LateKeepAlive:
     case FaultKind::DoubleKeepAlive:
+    case FaultKind::WrongPageAfter:
         break;
     case FaultKind::StrayBefore:
     case FaultKind::StrayInside:
@@ -94,6 +95,11 @@ bool FaultInjector::restartsNow() const
 long FaultInjector::keepAliveDelayMs()
 {
     return m_kind == FaultKind::LateKeepAlive && ++m_keepAlives > m_count ? 2200 : 0;
+}
+
+bool FaultInjector::wrongPageNow() const
+{
+    return m_kind == FaultKind::WrongPageAfter && m_answered >= m_count;
 }
 
 bool FaultInjector::keepAliveTwice() const

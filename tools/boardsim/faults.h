@@ -26,6 +26,10 @@ public:
     long keepAliveDelayMs();
     bool keepAliveTwice() const;
 
+    // True once a page read is to be answered about the next page
+    // (wrong-page-after=N with N replies sent).
+    bool wrongPageNow() const;
+
     // Decides the fate of one reply to a complete frame. Returns false when
     // nothing is to be sent; otherwise reply may have been altered.
     bool shape(std::string &reply);

@@ -101,9 +101,18 @@ int main(int argc, char **argv)
             if (!frame.complete || faults.dropsFrame())
                 continue;
             const bool keepAlive = frame.body() == "C0";
+            std::string body = frame.body();
+            unsigned long page = 0;
+            if (faults.wrongPageNow()
+                && (body.compare(0, 2, "A6") == 0 || body.compare(0, 2, "A7") == 0)
+                && parseHexNumber(body.substr(2), page)) {
+                char next[16];
+                std::snprintf(next, sizeof next, "%0*lX", int(body.size() - 2), page + 1);
+                body = body.substr(0, 2) + next;
+            }
             std::string reply = faults.restartsNow()
                     ? board.restart(options.fault == FaultKind::RestartLoseAfter)
-                    : board.answer(frame.body());
+                    : board.answer(body);
             if (options.fault == FaultKind::Echo)
                 reply.insert(0, frame.text);
             const long keepAliveDelayMs = keepAlive ? faults.keepAliveDelayMs() : 0;

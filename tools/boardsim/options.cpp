@@ -61,6 +61,7 @@ bool parseFault(const std::string &text, Options &options)
         { "restart-after=", FaultKind::RestartAfter },
         { "restart-lose-after=", FaultKind::RestartLoseAfter },
         { "late-keepalive=", FaultKind::LateKeepAlive },
+        { "wrong-page-after=", FaultKind::WrongPageAfter },
     };
     for (const Counted &c : counted) {
         const std::size_t len = std::strlen(c.prefix);
@@ -196,10 +197,12 @@ Options:
                                         instead of carrying it out
                        restart-lose-after=N  the same, and forget every value
                                         written since the last save
-                       late-keepalive=N answer N keep-alives, then each later
-                                        one 2200 ms late
-                       double-keepalive answer every keep-alive twice, the
+                       late-keepalive=N  answer N keep-alives, then each
+                                        later one 2200 ms late
+                       double-keepalive  answer every keep-alive twice, the
                                         second time 20 ms later
+                       wrong-page-after=N  answer N frames, then every read of
+                                        a page with the next page's answer
   --help             show this text
 
 Commands: $A9% $C0% $A6<page>% $A7<page>% $A4<page><value>%

@@ -24,7 +24,8 @@ enum class FaultKind {
     RestartAfter,     // answers n frames, then the next with the greeting's reply, not carried out
     RestartLoseAfter, // the same, and what was not saved is lost
     LateKeepAlive,    // answers n keep-alives, then each later one 2200 ms late
-    DoubleKeepAlive   // every keep-alive answered twice, the second 20 ms later
+    DoubleKeepAlive,  // every keep-alive answered twice, the second 20 ms later
+    WrongPageAfter    // answers n frames, then every page read about the next page
 };
 
 struct Options
