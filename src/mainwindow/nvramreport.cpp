@@ -191,7 +191,7 @@ QString NvramReport::restartedText() const
                                    "place of the answer to \"%3\". What it had not saved may be "
                                    "lost; ")
                             .arg(m_restartWhere, m_restartGreeting, m_restartCode);
-    if (iLinesLost > 0)
+    if (iLinesLost != 0)
         sText += plural(iLinesLost, "line after it was", "lines after it were")
                 + QStringLiteral(" not sent, and ");
     if (m_restartCode != QLatin1String("$A8"))
