@@ -259,6 +259,7 @@ void MainWindow::readNvramPages(QFile &file, const QString &sPartPath, NvramRepo
 
     // Late or repeated keep-alive answers are no page's.
     const QScopedValueRollback<bool> passing(bPassKeepAliveAnswers, true);
+    settleAfterSilence();
     PrefixRule valueRule;
     PrefixRule descriptionRule;
     const auto exchange = [&](const QString &sCommand) {

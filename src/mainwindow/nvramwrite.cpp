@@ -133,6 +133,7 @@ void MainWindow::writeNvramFromFile(const QString &path)
         const QList<NvramFileLine> lines =
                 bAsChosen ? readNvramFileLines(bytes) : QList<NvramFileLine>();
         int iLinesSent = 0;
+        settleAfterSilence();
         for (const NvramFileLine &line : lines) {
             const QString sWhere = QStringLiteral("line %1").arg(line.iNumber);
             if (report.iFailedLine > 0) {

@@ -84,6 +84,14 @@ void MainWindow::sendCommand(const QString &sCommand, int iLength)
     serialWatchdogTimer->start(iWatchdogMs);
 }
 
+void MainWindow::settleAfterSilence()
+{
+    if (!bLineUnsettled || bTailPending)
+        return;
+    drainLine(true);
+    bLineUnsettled = false;
+}
+
 // A hung-up tty reads 0 for ever and stays readable, so the port's read
 // notification would run on every pass of the event loop, also between
 // exchanges and inside the warning's loop. Closing the port is the one sure

@@ -264,7 +264,8 @@ private slots:
         for (const QStringList &fault : { QStringList { "--fault", "stray-before=7" },
                                           { "--fault", "echo" },
                                           { "--stray", "0011", "--fault", "stray-before=1" },
-                                          { "--fault", "double-keepalive" } })
+                                          { "--fault", "double-keepalive" },
+                                          { "--fault", "late-keepalive=1" } })
             QTest::newRow(qPrintable("framing " + fault.join(' ')))
                     << boardFile(six0, QStringList { "--baud", "0", "--turnaround", "50" } + fault)
                     << "read seed=$C0% seed=$C0%" << none

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <algorithm>
+#include <deque>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -76,11 +78,25 @@ int main(int argc, char **argv)
     Board board(nvram, options.savePath);
     FaultInjector faults(options.fault, options.faultCount, options.stray);
     FrameAssembler assembler;
+    // Late keep-alive answers, due at their time, while later frames are
+    // answered as usual.
+    std::deque<std::pair<std::int64_t, std::string>> late;
 
     while (!faults.hangUpNow()) {
+        while (!late.empty() && late.front().first <= monotonicNs()) {
+            line.sendReply(late.front().second, 0, 0);
+            late.pop_front();
+        }
         const short lineEvents = faults.endlessNow() ? POLLIN | POLLOUT : POLLIN;
         pollfd watched[2] = { { line.masterFd(), lineEvents, 0 }, { stopFd, POLLIN, 0 } };
-        if (::poll(watched, 2, -1) < 0) {
+        const int timeoutMs = late.empty()
+                ? -1
+                : int(std::max<std::int64_t>(0,
+                                             (late.front().first - monotonicNs()) / 1000000 + 1));
+        const int ready = ::poll(watched, 2, timeoutMs);
+        if (ready == 0)
+            continue;
+        if (ready < 0) {
             if (errno == EINTR)
                 continue;
             return fail("poll failed", 1);
@@ -118,7 +134,7 @@ int main(int argc, char **argv)
             const long keepAliveDelayMs = keepAlive ? faults.keepAliveDelayMs() : 0;
             if (faults.shape(reply)) {
                 if (keepAliveDelayMs > 0) {
-                    line.sendReply(reply, monotonicNs() + keepAliveDelayMs * 1000000, 0);
+                    late.emplace_back(monotonicNs() + keepAliveDelayMs * 1000000, reply);
                 } else if (options.fault == FaultKind::Dribble) {
                     const std::int64_t from = monotonicNs();
                     const std::int64_t pauseNs = std::int64_t(options.faultCount) * 1000000;
