@@ -86,10 +86,11 @@ void MainWindow::writeNvramFromFile(const QString &path)
         bPassKeepAliveAnswers = false;
         if (bReadError)
             return false;
-        // A restarted board lost what it had not saved; a board that
-        // answers the keep-alive alike tells nothing by its greeting.
-        if (!sGreetingAnswer.isEmpty() && sReply == sGreetingAnswer && sReply != sKeepAliveAnswer
-            && sReply != sRule) {
+        // A restarted board lost what it had not saved. Only a greeting
+        // known to differ from the keep-alive's answer tells it: a board
+        // may answer every command alike.
+        if (!sGreetingAnswer.isEmpty() && sReply == sGreetingAnswer && !sKeepAliveAnswer.isEmpty()
+            && sReply != sKeepAliveAnswer && sReply != sRule) {
             report.restartedAt(sWhere, sReply, sCode);
             return false;
         }

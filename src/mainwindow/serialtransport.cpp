@@ -192,6 +192,11 @@ int MainWindow::readSerialByte()
 int MainWindow::readReply()
 {
     collectReply();
+    // A line that echoes the command puts it before the answer, which
+    // follows whole: the echo is dropped.
+    if (!sLastCommand.isEmpty() && sReply.startsWith(sLastCommand)
+        && sReply.length() > sLastCommand.length())
+        sReply.remove(0, sLastCommand.length());
     // A late or repeated keep-alive answer is no answer to this command;
     // the right one may still come within the watchdog's wait.
     while (bPassKeepAliveAnswers && !sKeepAliveAnswer.isEmpty() && sReply == sKeepAliveAnswer
@@ -199,10 +204,6 @@ int MainWindow::readReply()
         serialWatchdogTimer->start(int(iWatchdogMs - exchangeClock.elapsed()));
         collectReply();
     }
-    // A line that echoes the command puts it before the answer.
-    if (!sLastCommand.isEmpty() && sReply.startsWith(sLastCommand)
-        && sReply.length() > sLastCommand.length())
-        sReply.remove(0, sLastCommand.length());
     const int count = int(sReply.length());
     if (sReply.endsWith(QLatin1Char('#')) && sLastCommand == sGreetingCommand)
         sGreetingAnswer = sReply;

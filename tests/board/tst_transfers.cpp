@@ -366,7 +366,8 @@ private slots:
         const QByteArray three =
                 sHeader + "0000 | 5 | a\n0001 | 6 | b\n0002 | 7 | c\n0003 | 8 | d\n";
         QTest::newRow("board restarts during a write")
-                << instant + QStringList { "--fault", "restart-lose-after=5" } << "write" << three
+                << instant + QStringList { "--fault", "restart-lose-after=6" } << "write seed=$C0%"
+                << three
                 << Frames { "$A400005%", "$A50000a%", "$A400016%", "$A50001b%", "$A400027%" }
                 << none << none
                 << QStringList { "Error: The board restarted at line 4: its greeting \"A9OK#\" "
