@@ -231,10 +231,13 @@ private slots:
         // The greeting and five replies; line 4's description gets none.
         QTest::newRow("inside a write")
                 << QStringList { "--baud", "0", "--fault", "hangup-after=6" } << file
-                << QStringList { "VYK NVRAM|Error: Read timeout on command $A50000d%",
-                                 "VYK NVRAM|Error: The link to the board failed at line 4, which "
-                                 "may have reached the board in part; 17 lines after it were not "
-                                 "sent, and the board was not told to save (\"$A8%\")." };
+                << QStringList {
+                       "VYK NVRAM|Error: Read timeout on command $A50000d%",
+                       "VYK NVRAM|Error: The link to the board failed at line 4, which "
+                       "may have reached the board in part; 17 lines after it were not "
+                       "sent, and the board was not told to save (\"$A8%\"). Reconnect, then "
+                       "send the file again."
+                   };
     }
 
     void hungUpLine()

@@ -54,21 +54,28 @@ different: no page to write, 4 board pages left alone)"
                 << 1;
         QTest::newRow("missing file")
                 << sFour << QByteArray() << none << none
-                << "aux-nvram-compare: cannot read %2: No such file or directory" << 2;
+                << "aux-nvram-compare: cannot read %2: No such file or directory. Check the name "
+                   "and that you may read it."
+                << 2;
         QTest::newRow("board file no dump")
                 << QByteArray("0000 | 3 | zero\n") << sFour << none << none
-                << R"(aux-nvram-compare: %1 is not a dump: line 1 is not "Page Number | Value | Description")"
+                << R"(aux-nvram-compare: %1 is not a dump: line 1 is not "Page Number | Value | Description". Give a dump that aux-nvram read as the first file.)"
                 << 2;
         QTest::newRow("board file that repeats a page")
                 << sFour + "0002 | 22 | two" << sFour << none << none
-                << "aux-nvram-compare: %1 is not a dump: line 6 repeats page 0002" << 2;
-        QTest::newRow("device") << QByteArray("/dev/zero") << sFour << none << none
-                                << "aux-nvram-compare: /dev/zero is not a regular file" << 2;
-        QTest::newRow("FIFO as FILE") << sFour << QByteArray("fifo") << none << none
-                                      << "aux-nvram-compare: %2 is not a regular file" << 2;
-        QTest::newRow("file larger than any dump")
-                << sFour << QByteArray("big") << none << none
-                << "aux-nvram-compare: %2 is larger than 64 MiB, more than any dump" << 2;
+                << "aux-nvram-compare: %1 is not a dump: line 6 repeats page 0002. Give a dump "
+                   "that aux-nvram read as the first file."
+                << 2;
+        QTest::newRow("device")
+                << QByteArray("/dev/zero") << sFour << none << none
+                << "aux-nvram-compare: /dev/zero is not a regular file. Give a .nvr file." << 2;
+        QTest::newRow("FIFO as FILE")
+                << sFour << QByteArray("fifo") << none << none
+                << "aux-nvram-compare: %2 is not a regular file. Give a .nvr file." << 2;
+        QTest::newRow("file larger than any dump") << sFour << QByteArray("big") << none << none
+                                                   << "aux-nvram-compare: %2 is larger than 64 "
+                                                      "MiB, more than any dump. Give a .nvr file."
+                                                   << 2;
         QTest::newRow("--bogus") << sFour << sFour << QStringList { "--bogus" } << none
                                  << "aux-nvram-compare: Unknown option '--bogus'. See --help." << 2;
         QTest::newRow("usage's last line")
