@@ -247,6 +247,10 @@ FAULTS = [
     ("F140", "mainwindow/connection.cpp", "        lowLatency.restore(serialPort.handle());\n", ""),
     # SEND reads only a regular file
     ("F141", "mainwindow/nvramwrite.cpp", " || !S_ISREG(status.st_mode)) {", ") {"),
+    # words a technician can act on: English reasons, boxes that fit the screen
+    ("F142", "mainwindow/systemreason.cpp", "::strerror_l(error, cLocale)", "::strerror(error)"),
+    ("F143", "mainwindow/mainwindow.cpp", "if (sWord.length() > iLongestWord)", "if (false)"),
+    ("F144", "mainwindow/nvramreport.cpp", "iPagesRead == 1 ? \"pages was\"", "iPagesRead == 0 ? \"pages was\""),
 ]
 
 
