@@ -88,8 +88,8 @@ MainWindow::~MainWindow()
 // middle; the details give it whole.
 void MainWindow::showTransferWarning(const QString &sText, const QString &sDetails)
 {
-    constexpr int iLongestWord = 80;
-    constexpr int iKeptEachSide = 38;
+    constexpr int iLongestWord = 100;
+    constexpr int iKeptEachSide = 45;
     QStringList words = sText.split(QLatin1Char(' '));
     QStringList details = sDetails.isEmpty() ? QStringList() : QStringList { sDetails };
     for (QString &sWord : words) {

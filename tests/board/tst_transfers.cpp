@@ -253,7 +253,7 @@ private slots:
                     << QStringList {
                            "Error: \""
                            // Shortened in its middle: the box fits a 1024-pixel screen.
-                           + (name.size() < 80 ? name : QString(37, 'x') + "…" + QString(37, 'x'))
+                           + (name.size() < 99 ? name : QString(44, 'x') + "…" + QString(44, 'x'))
                            + "\" cannot be used as a dump name. Nothing was read. Type a "
                              "name that is not empty, \".\" or \"..\", holds no \"/\" and "
                              "no control character, and takes at most 246 bytes."
