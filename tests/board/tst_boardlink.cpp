@@ -124,7 +124,7 @@ private slots:
         QCOMPARE(link.sim.frames(), frames);
     }
 
-    // From the port list to the disconnect: the picture and the ports before
+    // From the port list to the disconnect: the ports before
     // any board is connected, a port that cannot be opened, then a
     // connection's life timed on the board's own clock.
     void connectionLife()
