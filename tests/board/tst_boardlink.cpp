@@ -65,7 +65,6 @@ private slots:
                                  QString::fromLatin1("\xE9\xFF\x80#") },
                                { "$T078*230,23%", QString(201, 'x') },
                                { "$T079*200,23%", QString(200, 'y') + '#' },
-                               { "$T079*199,23%", QString(199, 'y') + '#' },
                                { "$T07A*260,23%", QString(201, 'z') },
                                { hexCommand("ok#"), "ok#" } }
                 // Two cut replies, two 50 ms drains; one after every reply would make seven.

@@ -138,10 +138,8 @@ different: 4 pages the same, 11 lines not sent, 2 lines sent in part)"
         // Errors, and only errors, go to the error output.
         const QString errors = compare.readAllStandardError();
         QCOMPARE(errors.isEmpty(), status != 2);
-        QCOMPARE(output + errors,
-                 printed.isEmpty()
-                         ? QString()
-                         : printed.replace("%1", boardPath).replace("%2", filePath) + '\n');
+        printed.replace("%1", boardPath).replace("%2", filePath);
+        QCOMPARE(output + errors, printed.isEmpty() ? printed : printed + '\n');
         QCOMPARE(compare.exitStatus() == QProcess::NormalExit ? compare.exitCode() : -1, status);
     }
 };

@@ -137,8 +137,8 @@ int main(int argc, char **argv)
 {
     if (argc == 3 && qstrcmp(argv[1], "--hold") == 0) {
         QtLockedFile file(QString::fromLocal8Bit(argv[2]));
-        const bool locked = file.open(QIODevice::ReadWrite)
-                && file.lock(QtLockedFile::SharedLock, false);
+        const bool locked =
+                file.open(QIODevice::ReadWrite) && file.lock(QtLockedFile::SharedLock, false);
         std::printf(locked ? "locked\n" : "busy\n");
         std::fflush(stdout);
         while (std::getchar() != EOF) {

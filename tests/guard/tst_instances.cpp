@@ -14,7 +14,6 @@ class TestInstances : public QObject
     Q_OBJECT
 
 private slots:
-    void init() { m_tmp = std::make_unique<QTemporaryDir>(); }
     void cleanup()
     {
         for (auto &proc : m_started) {
@@ -61,8 +60,8 @@ private:
     QProcess *startTool(const QString &preload = QString())
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TMPDIR", m_tmp->path());
-        env.insert("XDG_RUNTIME_DIR", m_tmp->path());
+        env.insert("TMPDIR", m_tmp.path());
+        env.insert("XDG_RUNTIME_DIR", m_tmp.path());
         env.insert("QT_QPA_PLATFORM", "offscreen");
         if (!preload.isEmpty()) {
             env.insert("LD_PRELOAD", preload);
@@ -77,10 +76,10 @@ private:
 
     QString socketPath() const
     {
-        return m_tmp->filePath("qtsingleapp-KalvoA-3578-" + QString::number(::getuid(), 16));
+        return m_tmp.filePath("qtsingleapp-KalvoA-3578-" + QString::number(::getuid(), 16));
     }
 
-    std::unique_ptr<QTemporaryDir> m_tmp;
+    QTemporaryDir m_tmp; // one test, one directory
     std::vector<std::unique_ptr<QProcess>> m_started;
 };
 
