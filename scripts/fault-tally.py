@@ -100,9 +100,6 @@ FAULTS = [
      "\n            + QLatin1Char('-') + QString::number(uid, 16);", ";"),
     ("F46", "singleapplication/qtlocalpeer.h", "MaxMessageLength = 1024 * 1024;",
      "MaxMessageLength = 64 * 1024 * 1024;"),
-    ("F47", "singleapplication/qtlocalpeer.cpp", "attempt < 2; ++attempt", "attempt < 1; ++attempt"),
-    ("F48", "singleapplication/qtlocalpeer.cpp", "return socket.read(qstrlen(ack)) == ack;",
-     "return !socket.read(qstrlen(ack)).isEmpty();"),
     ("F49", "singleapplication/qtlocalpeer.cpp",
      "        QFile::remove(QDir::cleanPath(QDir::tempPath()) + QLatin1Char('/') + socketNameText);\n",
      "\n"),
@@ -113,10 +110,6 @@ FAULTS = [
      "F_WRLCK;"),
     ("F53", "singleapplication/qtlockedfile.cpp", "    if (mode & QIODevice::Truncate) {",
      "    if (false) {"),
-    ("F54", "singleapplication/qtsingleapplication.cpp", "                Qt::UniqueConnection);",
-     "                Qt::AutoConnection);"),
-    ("F55", "singleapplication/qtsingleapplication.cpp",
-     "    actWin->setWindowState(actWin->windowState() & ~Qt::WindowMinimized);\n", "\n"),
     # dump file, again: an earlier .part is emptied before this read's pages go in
     ("F56", "mainwindow/nvramread.cpp", "            if (!file.resize(0)) {", "            if (false) {"),
     # no silent loss: page 0's count, stalled replies, older files, every line told, no spin
@@ -140,7 +133,7 @@ FAULTS = [
      ";"),
     ("F68", "mainwindow/nvramwrite.cpp", "    if (sUploadPath.isEmpty()) {", "    if (false) {"),
     ("F69", "mainwindow/nvramwrite.cpp",
-     "        sWarning = NvramReport::cannotOpenText(path, QString::fromLocal8Bit(std::strerror(errno)));",
+     "        sWarning = NvramReport::cannotOpenText(path, systemReason(errno));",
      "        ;"),
     ("F70", "mainwindow/nvramlines.cpp", "        lines << header;\n", "\n"),
     ("F71", "mainwindow/nvramlines.cpp", "} else if (!sLine.trimmed().isEmpty()) {", "} else if (false) {"),
@@ -195,7 +188,7 @@ FAULTS = [
     ("F105", "mainwindow/nvramwrite.cpp", "        if (bReadError)\n            return false;",
      "        if (false)\n            return false;"),
     ("F106", "mainwindow/nvramlines.cpp", "            if (fields.size() > 3)", "            if (false)"),
-    ("F107", "mainwindow/mainwindow.cpp", "    box.setDetailedText(sDetails);\n", ""),
+    ("F107", "mainwindow/mainwindow.cpp", "    box.setDetailedText(details.join(QLatin1Char('\\n')));\n", ""),
     ("F108", "mainwindow/nvramread.cpp", "        report.bWriteFailed = true;\n", ""),
     # the shared directory: the tool's own name for it, leftovers, two technicians
     ("F109", "mainwindow/nvramdir.cpp", "\"/opt/VYK_PLUS/NVRAM/AUXPCB/\"", "\"/opt/VYK_PLUS/NVRAM/AUXPCB\""),
@@ -247,6 +240,10 @@ FAULTS = [
     ("F140", "mainwindow/connection.cpp", "        lowLatency.restore(serialPort.handle());\n", ""),
     # SEND reads only a regular file
     ("F141", "mainwindow/nvramwrite.cpp", " || !S_ISREG(status.st_mode)) {", ") {"),
+    # words a technician can act on: English reasons, boxes that fit the screen
+    ("F142", "mainwindow/systemreason.cpp", "::strerror_l(error, cLocale)", "::strerror(error)"),
+    ("F143", "mainwindow/mainwindow.cpp", "if (sWord.length() > iLongestWord)", "if (false)"),
+    ("F144", "mainwindow/nvramreport.cpp", "iPagesRead == 1 ? \"pages was\"", "iPagesRead == 0 ? \"pages was\""),
 ]
 
 

@@ -7,6 +7,7 @@
 #include "nvramreport.h"
 #include "serialtransport.h"
 #include "styles.h"
+#include "systemreason.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -16,10 +17,22 @@
 #include <QTimer>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+// What a command of a file line writes, as a warning names it: "the value
+// of line 4" for "$A4...", "the description of line 4" for "$A5...".
+QString written(const QString &sCommand, const QString &sWhere)
+{
+    return (sCommand.startsWith(QLatin1String("$A4")) ? QStringLiteral("the value of ")
+                                                      : QStringLiteral("the description of "))
+            + sWhere;
+}
+
+} // namespace
 
 void MainWindow::on_btnToAuxPCB_clicked()
 {
@@ -70,15 +83,14 @@ void MainWindow::writeNvramFromFile(const QString &path)
     // A command counts as answered only by a reply of its own: one that
     // ended with "#", on a line where no earlier reply's tail could still
     // come. A failed link answers nothing more; the caller stops there.
-    const auto exchange = [&](const QString &sCommand, const QString &sWhere) {
+    const auto exchange = [&](const QString &sCommand, const QString &sWhat) {
         sendCommand(sCommand, sCommand.length());
         readReply();
         if (bReadError)
             return false;
         if (!sReply.endsWith(QLatin1Char('#')) || !bLineSettledAtSend) {
             ++report.iUnanswered;
-            report.note(sWhere,
-                        QStringLiteral("no complete reply to \"%1\"").arg(sCommand.left(3)));
+            report.note(sWhat, QStringLiteral("no complete reply"));
         }
         return true;
     };
@@ -93,7 +105,7 @@ void MainWindow::writeNvramFromFile(const QString &path)
     struct stat status = {};
     QFile file;
     if (fd < 0) {
-        sWarning = NvramReport::cannotOpenText(path, QString::fromLocal8Bit(std::strerror(errno)));
+        sWarning = NvramReport::cannotOpenText(path, systemReason(errno));
     } else if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
         sWarning = NvramReport::notRegularText(path);
@@ -117,7 +129,7 @@ void MainWindow::writeNvramFromFile(const QString &path)
             } else {
                 bool bLinkUp = !bReadError;
                 for (int i = 0; bLinkUp && i < line.commands.size(); ++i)
-                    bLinkUp = exchange(line.commands.at(i), sWhere);
+                    bLinkUp = exchange(line.commands.at(i), written(line.commands.at(i), sWhere));
                 if (!bLinkUp) {
                     report.iFailedLine = line.iNumber;
                 } else {
@@ -138,7 +150,7 @@ void MainWindow::writeNvramFromFile(const QString &path)
             if (!exchange(sSave, QStringLiteral("the closing save"))) {
                 ++report.iUnanswered;
                 report.note(QStringLiteral("the closing save"),
-                            QStringLiteral("no complete reply to \"$A8\""));
+                            QStringLiteral("no complete reply"));
             }
             // A file that sent no line is told so, beside its list or alone.
             if (report.hasNotes())
