@@ -100,6 +100,9 @@ FAULTS = [
      "\n            + QLatin1Char('-') + QString::number(uid, 16);", ";"),
     ("F46", "singleapplication/qtlocalpeer.h", "MaxMessageLength = 1024 * 1024;",
      "MaxMessageLength = 64 * 1024 * 1024;"),
+    ("F47", "singleapplication/qtlocalpeer.cpp", "attempt < 2; ++attempt", "attempt < 1; ++attempt"),
+    ("F48", "singleapplication/qtlocalpeer.cpp", "return socket.read(qstrlen(ack)) == ack;",
+     "return !socket.read(qstrlen(ack)).isEmpty();"),
     ("F49", "singleapplication/qtlocalpeer.cpp",
      "        QFile::remove(QDir::cleanPath(QDir::tempPath()) + QLatin1Char('/') + socketNameText);\n",
      "\n"),
@@ -110,6 +113,10 @@ FAULTS = [
      "F_WRLCK;"),
     ("F53", "singleapplication/qtlockedfile.cpp", "    if (mode & QIODevice::Truncate) {",
      "    if (false) {"),
+    ("F54", "singleapplication/qtsingleapplication.cpp", "                Qt::UniqueConnection);",
+     "                Qt::AutoConnection);"),
+    ("F55", "singleapplication/qtsingleapplication.cpp",
+     "    actWin->setWindowState(actWin->windowState() & ~Qt::WindowMinimized);\n", "\n"),
     # dump file, again: an earlier .part is emptied before this read's pages go in
     ("F56", "mainwindow/nvramread.cpp", "            if (!file.resize(0)) {", "            if (false) {"),
     # no silent loss: page 0's count, stalled replies, older files, every line told, no spin

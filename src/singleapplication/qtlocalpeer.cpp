@@ -10,6 +10,7 @@
 #include <QLocalSocket>
 #include <QRegularExpression>
 
+#include <ctime>
 #include <unistd.h>
 
 const char *QtLocalPeer::ack = "ack";
@@ -21,6 +22,7 @@ constexpr int LengthWaitMs = 30000;
 // Pause after each chunk of message bytes before the sender counts as stopped.
 constexpr int BodyWaitMs = 2000;
 constexpr int AckWaitMs = 1000;
+constexpr long RetryPauseNs = 250L * 1000 * 1000;
 
 } // namespace
 
@@ -76,6 +78,35 @@ bool QtLocalPeer::isSecondInstance()
 
     connect(server, SIGNAL(newConnection()), SLOT(receiveConnection()));
     return false;
+}
+
+bool QtLocalPeer::sendMessage(const QString &message, int timeout)
+{
+    if (!isSecondInstance())
+        return false;
+
+    QLocalSocket socket;
+    bool connected = false;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        socket.connectToServer(socketNameText, QIODevice::ReadWrite);
+        connected = socket.waitForConnected(timeout / 2);
+        if (connected || attempt == 1)
+            break;
+        // The primary may be between taking the lock and listening.
+        struct timespec pause = { 0, RetryPauseNs };
+        ::nanosleep(&pause, nullptr);
+    }
+    if (!connected)
+        return false;
+
+    const QByteArray bytes = message.toUtf8();
+    QDataStream ds(&socket);
+    ds.writeBytes(bytes.constData(), uint(bytes.size()));
+    if (!socket.waitForBytesWritten(timeout))
+        return false;
+    if (!socket.waitForReadyRead(timeout))
+        return false;
+    return socket.read(qstrlen(ack)) == ack;
 }
 
 void QtLocalPeer::receiveConnection()

@@ -9,8 +9,8 @@
 
 class QLocalServer;
 
-// Holds the per-user instance lock and, in the primary instance, listens
-// for messages; a secondary one only learns that it is one.
+// Holds the per-user instance lock, listens in the primary instance and
+// talks to the primary from a secondary one.
 class QtLocalPeer : public QObject
 {
     Q_OBJECT
@@ -19,6 +19,7 @@ public:
     explicit QtLocalPeer(QObject *parent = nullptr, const QString &appId = QString());
 
     bool isSecondInstance();
+    bool sendMessage(const QString &message, int timeout);
     QString applicationId() const { return id; }
     QString socketName() const { return socketNameText; }
     // "qtsingleapp-", the id's first six letters, its CRC-16 and the user id,

@@ -7,6 +7,7 @@
 #include "qtlocalpeer.h"
 #include "qtsingleapplication.h"
 
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QSignalSpy>
 #include <QThread>
@@ -17,15 +18,15 @@
 
 using QtLP_Private::QtLockedFile;
 
-// Another process holding a shared lock, until this ends: this test's
-// executable run as "--hold FILE" (fcntl locks only conflict between
+// Another process holding a lock, until this ends: this test's executable
+// run as "--hold shared|exclusive FILE" (fcntl locks only conflict between
 // processes).
 struct LockHolder
 {
     QProcess helper;
-    bool hold(const QString &path)
+    bool hold(const QString &kind, const QString &path)
     {
-        helper.start(QCoreApplication::applicationFilePath(), { "--hold", path });
+        helper.start(QCoreApplication::applicationFilePath(), { "--hold", kind, path });
         return helper.waitForReadyRead() && helper.readLine() == "locked\n";
     }
     ~LockHolder()
@@ -58,19 +59,29 @@ private slots:
         QCOMPARE(QtLocalPeer::socketNameFor("Ab1", 4660), QString("qtsingleapp-Ab-ec89-1234"));
     }
 
-    // A shared lock beside another process's. An exclusive one refused is
-    // the second start of tst_instances, which must end silently.
+    void locks_data()
+    {
+        QTest::addColumn<QString>("theirs");
+        QTest::addColumn<QtLockedFile::LockKind>("ours");
+        QTest::newRow("shared beside shared") << "shared" << QtLockedFile::SharedLock;
+        QTest::newRow("shared beside exclusive") << "exclusive" << QtLockedFile::SharedLock;
+    }
     void locks()
     {
-        const QString path = QDir::tempPath() + "/lock";
+        QFETCH(QString, theirs);
+        QFETCH(QtLockedFile::LockKind, ours);
+        const QString path = QDir::tempPath() + "/lock-" + QTest::currentDataTag();
         LockHolder other;
-        QVERIFY(other.hold(path));
+        QVERIFY(other.hold(theirs, path));
         QtLockedFile file(path);
         // Truncating would wipe a file that another process holds locked.
         QTest::ignoreMessage(QtWarningMsg, "QtLockedFile::open(): Truncate mode not allowed.");
         QVERIFY(!file.open(QIODevice::ReadWrite | QIODevice::Truncate));
-        QVERIFY(file.open(QIODevice::ReadWrite) && file.lock(QtLockedFile::SharedLock, false));
-        QCOMPARE(file.currentLock(), QtLockedFile::SharedLock);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        // A refusal is an ordinary answer: false, and nothing on the warning channel.
+        const bool granted = theirs == "shared" && ours == QtLockedFile::SharedLock;
+        QCOMPARE(file.lock(ours, false), granted);
+        QCOMPARE(file.currentLock(), granted ? ours : QtLockedFile::Unlocked);
     }
 
     void receive_data()
@@ -81,9 +92,10 @@ private slots:
 
         const QString text = QStringLiteral("Grüße aus Köln ✓ 日本");
         const quint32 max = QtLocalPeer::MaxMessageLength;
+        QTest::newRow("UTF-8 text") << framed(text.toUtf8()) << QString() << QStringList { text };
         // The sender stays connected but stops; after 2 s the primary keeps what came.
-        QTest::newRow("UTF-8 text, sender stops early")
-                << framed(text.toUtf8(), 34) << QString() << QStringList { text };
+        QTest::newRow("sender stops early")
+                << framed("abcd", 10) << QString() << QStringList { "abcd" };
         QTest::newRow("hang-up inside the length")
                 << QByteArray(2, '\0') << "^QtLocalPeer: Peer disconnected$" << QStringList();
         QTest::newRow("just over the limit")
@@ -108,6 +120,63 @@ private slots:
         for (const QList<QVariant> &args : std::as_const(spy))
             got << args.at(0).toString();
         QCOMPARE(got, received << "next");
+    }
+
+    void send_data()
+    {
+        QTest::addColumn<int>("listenAfterMs");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::newRow("ack") << 0 << QByteArray("ack");
+        QTest::newRow("other word") << 0 << QByteArray("nak");
+        // The primary may be between taking the lock and listening. The retry
+        // comes 250 ms after the first attempt: 200 ms to spare for a thread
+        // that wakes late on a loaded machine.
+        QTest::newRow("listening by the second attempt") << 50 << QByteArray("ack");
+    }
+    void send()
+    {
+        QFETCH(int, listenAfterMs);
+        QFETCH(QByteArray, reply);
+
+        QtLocalPeer peer(nullptr, QStringLiteral("fake primary %1").arg(QTest::currentDataTag()));
+        // The lock is held by another process, so this peer counts as secondary.
+        LockHolder primaryLock;
+        QVERIFY(primaryLock.hold("exclusive",
+                                 QDir::tempPath() + '/' + peer.socketName() + "-lockfile"));
+        // Stands in for a primary: reads the 10 bytes of "grüß" and answers with reply.
+        QByteArray received;
+        std::unique_ptr<QThread> fake(QThread::create([&] {
+            QThread::msleep(listenAfterMs);
+            QLocalServer server;
+            if (!server.listen(peer.socketName()) || !server.waitForNewConnection(10000))
+                return;
+            QLocalSocket *socket = server.nextPendingConnection();
+            while (received.size() < 10 && socket->waitForReadyRead(5000))
+                received += socket->readAll();
+            socket->write(reply);
+            socket->waitForBytesWritten();
+            socket->waitForDisconnected();
+        }));
+        fake->start();
+        QCOMPARE(peer.sendMessage(QStringLiteral("grüß"), 600), reply == "ack");
+        QVERIFY(fake->wait(10000));
+        // Big-endian count, then the UTF-8 bytes.
+        QCOMPARE(received, framed("gr\xc3\xbc\xc3\x9f"));
+    }
+
+    void activation()
+    {
+        QWidget window;
+        window.show();
+        const Qt::WindowStates down = Qt::WindowMinimized | Qt::WindowMaximized;
+        window.setWindowState(down);
+        // Registered twice, the window is still raised once per message.
+        app->setWindowToActivate(&window);
+        app->setWindowToActivate(&window);
+        QTest::ignoreMessage(QtWarningMsg, "This plugin does not support raise()");
+        QCOMPARE(sendRaw(framed("show yourself")), QByteArray("ack"));
+        // Only the minimized flag goes.
+        QTRY_COMPARE(window.windowState(), Qt::WindowStates(Qt::WindowMaximized));
     }
 
 private:
@@ -135,10 +204,12 @@ private:
 
 int main(int argc, char **argv)
 {
-    if (argc == 3 && qstrcmp(argv[1], "--hold") == 0) {
-        QtLockedFile file(QString::fromLocal8Bit(argv[2]));
-        const bool locked =
-                file.open(QIODevice::ReadWrite) && file.lock(QtLockedFile::SharedLock, false);
+    if (argc == 4 && qstrcmp(argv[1], "--hold") == 0) {
+        QtLockedFile file(QString::fromLocal8Bit(argv[3]));
+        const bool shared = qstrcmp(argv[2], "shared") == 0;
+        const bool locked = file.open(QIODevice::ReadWrite)
+                && file.lock(shared ? QtLockedFile::SharedLock : QtLockedFile::ExclusiveLock,
+                             false);
         std::printf(locked ? "locked\n" : "busy\n");
         std::fflush(stdout);
         while (std::getchar() != EOF) {
