@@ -220,6 +220,7 @@ void addBareLoop(QJsonObject &r, const BareLoop &bare)
     }
     const int exchanges = r.value(QStringLiteral("exchanges")).toInt();
     r[QStringLiteral("raw_us_per_exchange")] = 1e6 * bare.wall / exchanges;
+    r[QStringLiteral("wall_vs_bare")] = r.value(QStringLiteral("wall_s")).toDouble() / bare.wall;
     r[QStringLiteral("overhead_us_per_exchange")] =
             1e6 * (r.value(QStringLiteral("wall_s")).toDouble() - bare.wall) / exchanges;
     r[QStringLiteral("raw_cpu_pct")] = 100.0 * bare.cpu / bare.wall;
@@ -499,9 +500,13 @@ double num(const QJsonObject &r, const char *key)
     return r.value(QLatin1String(key)).toDouble(-1);
 }
 
+// Against the bare loop of the same run, not the line time: a loaded
+// machine slows the board and the kernel for both alike. The line time's
+// ratio stays in the table for reference.
 bool pacedMet(const QJsonObject &r)
 {
-    return num(r, "ratio") <= 1.03 && num(r, "cpu_pct") <= 2 * num(r, "raw_cpu_pct");
+    return num(r, "wall_vs_bare") > 0 && num(r, "wall_vs_bare") <= 1.03
+            && num(r, "cpu_pct") <= 2 * num(r, "raw_cpu_pct");
 }
 
 const std::vector<Case> &cases()
@@ -510,7 +515,7 @@ const std::vector<Case> &cases()
         // At 57600 baud the board sends every byte on its own, so the CPU
         // goes to one wake-up per byte; the bare loop pays the same.
         { "read-1000-paced", [](const QString &n) { return readCase(n, 1000, "57600"); },
-          "ratio <= 1.03, CPU <= 2 x bare loop", pacedMet },
+          "us/exchange <= 1.03 x bare loop, CPU <= 2 x bare loop", pacedMet },
         // Behind an adapter that holds every reply for its 16 ms latency
         // timer: what the low-latency request saves where the driver honours it.
         { "read-1000-paced-latency16",
@@ -522,7 +527,7 @@ const std::vector<Case> &cases()
               return num(r, "wall_s") - num(r, "line_limit_s") <= 0.017 * num(r, "exchanges");
           } },
         { "write-1000-paced", [](const QString &n) { return writeCase(n, 1000, "57600"); },
-          "ratio <= 1.03, CPU <= 2 x bare loop", pacedMet },
+          "us/exchange <= 1.03 x bare loop, CPU <= 2 x bare loop", pacedMet },
         { "read-10000-instant", [](const QString &n) { return readCase(n, 10000, "0"); },
           "<= 200 us/exchange over bare loop, RSS growth <= 1 MiB",
           [](const QJsonObject &r) {

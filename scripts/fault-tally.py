@@ -140,7 +140,7 @@ FAULTS = [
      ";"),
     ("F68", "mainwindow/nvramwrite.cpp", "    if (sUploadPath.isEmpty()) {", "    if (false) {"),
     ("F69", "mainwindow/nvramwrite.cpp",
-     "        sWarning = NvramReport::cannotOpenText(path, QString::fromLocal8Bit(std::strerror(errno)));",
+     "        sWarning = NvramReport::cannotOpenText(path, systemReason(errno));",
      "        ;"),
     ("F70", "mainwindow/nvramlines.cpp", "        lines << header;\n", "\n"),
     ("F71", "mainwindow/nvramlines.cpp", "} else if (!sLine.trimmed().isEmpty()) {", "} else if (false) {"),
@@ -195,7 +195,7 @@ FAULTS = [
     ("F105", "mainwindow/nvramwrite.cpp", "        if (bReadError)\n            return false;",
      "        if (false)\n            return false;"),
     ("F106", "mainwindow/nvramlines.cpp", "            if (fields.size() > 3)", "            if (false)"),
-    ("F107", "mainwindow/mainwindow.cpp", "    box.setDetailedText(sDetails);\n", ""),
+    ("F107", "mainwindow/mainwindow.cpp", "    box.setDetailedText(details.join(QLatin1Char('\\n')));\n", ""),
     ("F108", "mainwindow/nvramread.cpp", "        report.bWriteFailed = true;\n", ""),
     # the shared directory: the tool's own name for it, leftovers, two technicians
     ("F109", "mainwindow/nvramdir.cpp", "\"/opt/VYK_PLUS/NVRAM/AUXPCB/\"", "\"/opt/VYK_PLUS/NVRAM/AUXPCB\""),
@@ -247,6 +247,10 @@ FAULTS = [
     ("F140", "mainwindow/connection.cpp", "        lowLatency.restore(serialPort.handle());\n", ""),
     # SEND reads only a regular file
     ("F141", "mainwindow/nvramwrite.cpp", " || !S_ISREG(status.st_mode)) {", ") {"),
+    # words a technician can act on: English reasons, boxes that fit the screen
+    ("F142", "mainwindow/systemreason.cpp", "::strerror_l(error, cLocale)", "::strerror(error)"),
+    ("F143", "mainwindow/mainwindow.cpp", "if (sWord.length() > iLongestWord)", "if (false)"),
+    ("F144", "mainwindow/nvramreport.cpp", "iPagesRead == 1 ? \"pages was\"", "iPagesRead == 0 ? \"pages was\""),
     # answers that are not the page's or the command's own
     ("F31a", "mainwindow/prefixrule.cpp", "        --m_iAnswers; // a broken answer teaches nothing\n        return false;",
      "        return true;"),

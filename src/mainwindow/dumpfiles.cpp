@@ -1,12 +1,12 @@
 #include "dumpfiles.h"
 #include "nvramfile.h"
+#include "systemreason.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,11 +15,6 @@ namespace {
 
 const QString sAnotherUsers =
         QStringLiteral("belongs to another user, whose read of that name may be running");
-
-QString systemReason(int error)
-{
-    return QString::fromLocal8Bit(std::strerror(error));
-}
 
 QString fileKindRefusal(mode_t mode)
 {

@@ -82,12 +82,26 @@ MainWindow::~MainWindow()
 }
 
 // The warning box of QMessageBox::warning, with a single OK button, and
-// sDetails, when there are any, behind its "Show Details..." button.
+// sDetails, when there are any, behind its "Show Details..." button. The box
+// wraps its text only between words, so a word too long for a line of a
+// 1024-pixel screen (a deep path, a rejected name) is shortened in its
+// middle; the details give it whole.
 void MainWindow::showTransferWarning(const QString &sText, const QString &sDetails)
 {
-    QMessageBox box(QMessageBox::Warning, sMessageTitle, sText, QMessageBox::NoButton, this);
+    constexpr int iLongestWord = 100;
+    constexpr int iKeptEachSide = 45;
+    QStringList words = sText.split(QLatin1Char(' '));
+    QStringList details = sDetails.isEmpty() ? QStringList() : QStringList { sDetails };
+    for (QString &sWord : words) {
+        if (sWord.length() > iLongestWord) {
+            details << sWord;
+            sWord = sWord.left(iKeptEachSide) + QChar(0x2026) + sWord.right(iKeptEachSide);
+        }
+    }
+    QMessageBox box(QMessageBox::Warning, sMessageTitle, words.join(QLatin1Char(' ')),
+                    QMessageBox::NoButton, this);
     box.setDefaultButton(box.addButton(QMessageBox::Ok));
-    box.setDetailedText(sDetails);
+    box.setDetailedText(details.join(QLatin1Char('\n')));
     box.exec();
 }
 

@@ -95,7 +95,8 @@ QList<NvramFileLine> readNvramFileLines(const QByteArray &bytes)
     if (isPageLine(splitNvramLine(stream.readLine()))) {
         NvramFileLine header;
         header.iNumber = 1;
-        header.sSkipReason = QStringLiteral("taken for the header");
+        header.sSkipReason =
+                QStringLiteral("a page line, but the first line is always taken as the header");
         lines << header;
     }
     const QSet<int> notUtf8 = linesNotUtf8(bytes);

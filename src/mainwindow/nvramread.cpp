@@ -8,17 +8,16 @@
 #include "prefixrule.h"
 #include "serialtransport.h"
 #include "styles.h"
+#include "systemreason.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QMessageBox>
 #include <QScopedValueRollback>
 #include <QTimer>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <unistd.h>
 
 QString sPageValue;
@@ -151,7 +150,7 @@ QString replaceDump(const QString &sPartPath, const QString &path)
     // POSIX rename replaces the old dump in one step; QFile::rename would not.
     if (std::rename(QFile::encodeName(sPartPath).constData(), QFile::encodeName(path).constData())
         != 0)
-        return QString::fromLocal8Bit(std::strerror(errno));
+        return systemReason(errno);
     return QString();
 }
 
@@ -164,8 +163,7 @@ void MainWindow::onSaveFileSelected(QString sFileName)
     QCoreApplication::processEvents();
     if (!isUsableDumpName(sFileName)) {
         ui->editFromAuxPCB->setStyleSheet(sYellowEditStyle);
-        QMessageBox::warning(this, sMessageTitle, NvramReport::badNameText(sFileName),
-                             QMessageBox::Ok, QMessageBox::NoButton);
+        showTransferWarning(NvramReport::badNameText(sFileName), QString());
         return;
     }
     readNvramToFile(sNvramDir + sFileName + sNvramExt);
@@ -248,7 +246,7 @@ void MainWindow::readNvramPages(QFile &file, const QString &sPartPath, NvramRepo
         for (qint64 iDone = 0; iDone < bytes.size();) {
             const qint64 iWritten = file.write(bytes.constData() + iDone, bytes.size() - iDone);
             if (iWritten <= 0) {
-                writeFailed(pageText, file.errorString());
+                writeFailed(pageText, systemReason(errno));
                 return false;
             }
             iDone += iWritten;
@@ -371,7 +369,7 @@ void MainWindow::readNvramPages(QFile &file, const QString &sPartPath, NvramRepo
             // The .part is emptied only now that this read has a page for
             // it, and gets the header and page 0 in one write.
             if (!file.resize(0)) {
-                writeFailed(pageText, file.errorString());
+                writeFailed(pageText, systemReason(errno));
                 return;
             }
             sLines.prepend(nvramHeaderLine() + QLatin1Char('\n'));
@@ -398,7 +396,7 @@ void MainWindow::readNvramPages(QFile &file, const QString &sPartPath, NvramRepo
         if (page >= iLastPage) {
             // On disk before it replaces the old dump.
             if (::fsync(file.handle()) != 0)
-                writeFailed(pageText, QString::fromLocal8Bit(std::strerror(errno)));
+                writeFailed(pageText, systemReason(errno));
             return;
         }
     }

@@ -83,19 +83,23 @@ QString NvramReport::readStoppedText(const QString &sDumpPath, const QString &sP
         sText += QStringLiteral("Page 0 is kept in %1, which is not offered for writing back. ")
                          .arg(sPartPath);
     else
-        sText += QStringLiteral("%1 of %2 pages were read; they are kept in %3, which is not "
-                                "offered for writing back. ")
+        sText += QStringLiteral("%1 of %2 %3 read; they are kept in %4, which is not offered "
+                                "for writing back. ")
                          .arg(iPagesRead)
                          .arg(iPagesExpected)
+                         .arg(QLatin1String(iPagesRead == 1 ? "pages was" : "pages were"))
                          .arg(sPartPath);
-    return sText + dumpUnchangedText(sDumpPath, bDumpExisted);
+    return sText + dumpUnchangedText(sDumpPath, bDumpExisted)
+            + (bWriteFailed ? QStringLiteral(" Free space on the disk, then read again.")
+                            : QStringLiteral(" Check the cable and the port, then read again."));
 }
 
 QString NvramReport::partLostText(const QString &sDumpPath, const QString &sPartPath,
                                   bool bDumpExisted)
 {
     return QStringLiteral("Error: The NVRAM read got every page") + lostText(sPartPath)
-            + dumpUnchangedText(sDumpPath, bDumpExisted);
+            + dumpUnchangedText(sDumpPath, bDumpExisted)
+            + QStringLiteral(" Read again, under another name if someone else uses this one.");
 }
 
 QString NvramReport::readNotesText(const QString &sDumpPath) const
@@ -103,33 +107,39 @@ QString NvramReport::readNotesText(const QString &sDumpPath) const
     return QStringLiteral("Warning: The NVRAM dump %1 is complete, but %2 will not write back "
                           "unchanged: ")
                    .arg(sDumpPath, plural(m_notes.size(), "page", "pages"))
-            + listedNotes();
+            + listedNotes() + QStringLiteral(" Check them by hand before writing this file back.");
 }
 
 QString NvramReport::badNameText(const QString &sName)
 {
-    return QStringLiteral("Error: \"%1\" cannot be used as a dump name. Type a name that is not "
-                          "empty, \".\" or \"..\", holds no \"/\" and no control character, and "
-                          "takes at most %2 bytes. Nothing was read.")
+    return QStringLiteral("Error: \"%1\" cannot be used as a dump name. Nothing was read. Type a "
+                          "name that is not empty, \".\" or \"..\", holds no \"/\" and no "
+                          "control character, and takes at most %2 bytes.")
             .arg(sName)
             .arg(maxDumpNameBytes());
 }
 
 QString NvramReport::refusedText(const QString &sPath, const QString &sReason)
 {
-    return QStringLiteral("Error: %1 %2. Nothing was read.").arg(sPath, sReason);
+    return QStringLiteral(
+                   "Error: %1 %2. Nothing was read. Choose another name, or ask whoever made "
+                   "that file to remove it.")
+            .arg(sPath, sReason);
 }
 
 QString NvramReport::cannotCreateText(const QString &sPath, const QString &sReason)
 {
-    return QStringLiteral("Error: Could not create %1: %2. Nothing was read.").arg(sPath, sReason);
+    return QStringLiteral("Error: Could not create %1: %2. Nothing was read. Make sure the dump "
+                          "directory exists and you may write to it, then read again.")
+            .arg(sPath, sReason);
 }
 
 QString NvramReport::cannotReplaceText(const QString &sDumpPath, const QString &sPartPath,
                                        const QString &sReason)
 {
     return QStringLiteral("Error: The NVRAM dump is complete, but %1 could not be replaced: %2. "
-                          "The dump is kept in %3.")
+                          "The dump is kept in %3. Fix the cause, then read again or rename "
+                          "that file by hand.")
             .arg(sDumpPath, sReason, sPartPath);
 }
 
@@ -157,7 +167,7 @@ QString NvramReport::writeText(bool bLineSent) const
                         bLineSent ? QStringLiteral("the board may not hold the file's values")
                                   : QStringLiteral("only the closing save (\"$A8%\") went to "
                                                    "the board"))
-            + listedNotes();
+            + listedNotes() + QStringLiteral(" Fix the listed lines or the link, then send again.");
 }
 
 QString NvramReport::linkFailedText() const
@@ -173,14 +183,14 @@ QString NvramReport::linkFailedText() const
     sText += QStringLiteral(" was not told to save (\"$A8%\").");
     if (hasNotes())
         sText += QStringLiteral(" Before that, %1: ").arg(writeCounts()) + listedNotes();
-    return sText;
+    return sText + QStringLiteral(" Reconnect, then send the file again.");
 }
 
-void NvramReport::restartedAt(const QString &sWhere, const QString &sGreeting, const QString &sCode)
+void NvramReport::restartedAt(const QString &sWhat, const QString &sGreeting, bool bAtSave)
 {
-    m_restartWhere = sWhere;
+    m_restartWhat = sWhat;
     m_restartGreeting = sGreeting;
-    m_restartCode = sCode;
+    m_bRestartAtSave = bAtSave;
 }
 
 // The write stops at a restart: the board has lost what it had not saved,
@@ -188,16 +198,13 @@ void NvramReport::restartedAt(const QString &sWhere, const QString &sGreeting, c
 QString NvramReport::restartedText() const
 {
     QString sText = QStringLiteral("Error: The board restarted at %1: its greeting \"%2\" came in "
-                                   "place of the answer to \"%3\". What it had not saved may be "
-                                   "lost; ")
-                            .arg(m_restartWhere, m_restartGreeting, m_restartCode);
+                                   "place of its answer. What it had not saved may be lost; ")
+                            .arg(m_restartWhat, m_restartGreeting);
     if (iLinesLost != 0)
         sText += plural(iLinesLost, "line after it was", "lines after it were")
                 + QStringLiteral(" not sent, and ");
-    if (m_restartCode != QLatin1String("$A8"))
-        sText += QStringLiteral("the board was not told to save (\"$A8%\"). ");
-    else
-        sText += QStringLiteral("its save may not have been done. ");
+    sText += m_bRestartAtSave ? QStringLiteral("its save may not have been done. ")
+                              : QStringLiteral("the board was not told to save (\"$A8%\"). ");
     if (hasNotes())
         sText += QStringLiteral("Before that, %1: ").arg(writeCounts()) + listedNotes()
                 + QLatin1Char(' ');
@@ -207,13 +214,14 @@ QString NvramReport::restartedText() const
 QString NvramReport::noPageLineText(const QString &sPath)
 {
     return QStringLiteral("Error: %1 holds no page line, so only the closing save (\"$A8%\") "
-                          "was sent.")
+                          "was sent. Choose a file with page lines, then send again.")
             .arg(sPath);
 }
 
 QString NvramReport::cannotOpenText(const QString &sPath, const QString &sReason)
 {
-    return QStringLiteral("Error: Could not open %1: %2. Nothing was sent.").arg(sPath, sReason);
+    return QStringLiteral("Error: Could not open %1: %2. Nothing was sent. Choose the file again.")
+            .arg(sPath, sReason);
 }
 
 QString NvramReport::changedText(const QString &sPath)
@@ -225,5 +233,6 @@ QString NvramReport::changedText(const QString &sPath)
 
 QString NvramReport::notRegularText(const QString &sPath)
 {
-    return QStringLiteral("Error: %1 is not a regular file. Nothing was sent.").arg(sPath);
+    return QStringLiteral("Error: %1 is not a regular file. Nothing was sent. Choose a .nvr file.")
+            .arg(sPath);
 }

@@ -45,9 +45,10 @@ public:
     static QString cannotReplaceText(const QString &sDumpPath, const QString &sPartPath,
                                      const QString &sReason);
 
-    // Write: the board answered with its greeting at sWhere, so it restarted.
-    void restartedAt(const QString &sWhere, const QString &sGreeting, const QString &sCode);
-    bool restarted() const { return !m_restartWhere.isEmpty(); }
+    // Write: the board answered sWhat ("the value of line 4", "the closing
+    // save") with its greeting, so it restarted.
+    void restartedAt(const QString &sWhat, const QString &sGreeting, bool bAtSave);
+    bool restarted() const { return !m_restartWhat.isEmpty(); }
 
     // Warnings of the write.
     QString writeText(bool bLineSent) const;
@@ -70,9 +71,9 @@ private:
     QList<Note> m_notes;
     QString m_stopPage;
     QString m_stopReason;
-    QString m_restartWhere;
+    QString m_restartWhat;
     QString m_restartGreeting;
-    QString m_restartCode;
+    bool m_bRestartAtSave = false;
 };
 
 #endif // NVRAMREPORT_H

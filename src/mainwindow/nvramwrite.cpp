@@ -7,6 +7,7 @@
 #include "nvramreport.h"
 #include "serialtransport.h"
 #include "styles.h"
+#include "systemreason.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -17,10 +18,22 @@
 #include <QTimer>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+// What a command of a file line writes, as a warning names it: "the value
+// of line 4" for "$A4...", "the description of line 4" for "$A5...".
+QString written(const QString &sCommand, const QString &sWhere)
+{
+    return (sCommand.startsWith(QLatin1String("$A4")) ? QStringLiteral("the value of ")
+                                                      : QStringLiteral("the description of "))
+            + sWhere;
+}
+
+} // namespace
 
 void MainWindow::on_btnToAuxPCB_clicked()
 {
@@ -74,7 +87,7 @@ void MainWindow::writeNvramFromFile(const QString &path)
     // those were alike. A failed link, or a board that restarted, answers
     // nothing more; the caller stops there.
     QHash<QString, QStringList> firstAnswers;
-    const auto exchange = [&](const QString &sCommand, const QString &sWhere) {
+    const auto exchange = [&](const QString &sCommand, const QString &sWhat) {
         const QString sCode = sCommand.left(3);
         QStringList &seen = firstAnswers[sCode];
         const QString sRule =
@@ -91,18 +104,17 @@ void MainWindow::writeNvramFromFile(const QString &path)
         // may answer every command alike.
         if (!sGreetingAnswer.isEmpty() && sReply == sGreetingAnswer && !sKeepAliveAnswer.isEmpty()
             && sReply != sKeepAliveAnswer && sReply != sRule) {
-            report.restartedAt(sWhere, sReply, sCode);
+            report.restartedAt(sWhat, sReply, sCode == QLatin1String("$A8"));
             return false;
         }
         if (!sReply.endsWith(QLatin1Char('#')) || !bLineSettledAtSend) {
             ++report.iUnanswered;
-            report.note(sWhere, QStringLiteral("no complete reply to \"%1\"").arg(sCode));
+            report.note(sWhat, QStringLiteral("no complete reply"));
         } else if (!sRule.isEmpty() && sReply != sRule) {
             ++report.iUnanswered;
-            report.note(sWhere,
-                        QStringLiteral("no reply of its own to \"%1\": \"%2\" came, not \"%3\" "
-                                       "as before")
-                                .arg(sCode, sReply.left(24), sRule));
+            report.note(sWhat,
+                        QStringLiteral("no reply of its own: \"%1\" came, not \"%2\" as before")
+                                .arg(sReply.left(24), sRule));
         } else if (seen.size() < 2) {
             seen << sReply;
         }
@@ -119,7 +131,7 @@ void MainWindow::writeNvramFromFile(const QString &path)
     struct stat status = {};
     QFile file;
     if (fd < 0) {
-        sWarning = NvramReport::cannotOpenText(path, QString::fromLocal8Bit(std::strerror(errno)));
+        sWarning = NvramReport::cannotOpenText(path, systemReason(errno));
     } else if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
         sWarning = NvramReport::notRegularText(path);
@@ -144,7 +156,7 @@ void MainWindow::writeNvramFromFile(const QString &path)
             } else {
                 bool bLinkUp = !bReadError;
                 for (int i = 0; bLinkUp && i < line.commands.size(); ++i)
-                    bLinkUp = exchange(line.commands.at(i), sWhere);
+                    bLinkUp = exchange(line.commands.at(i), written(line.commands.at(i), sWhere));
                 if (!bLinkUp) {
                     report.iFailedLine = line.iNumber;
                 } else {
@@ -166,7 +178,7 @@ void MainWindow::writeNvramFromFile(const QString &path)
             if (!bSaveAnswered && !report.restarted()) {
                 ++report.iUnanswered;
                 report.note(QStringLiteral("the closing save"),
-                            QStringLiteral("no complete reply to \"$A8\""));
+                            QStringLiteral("no complete reply"));
             }
             // A file that sent no line is told so, beside its list or alone.
             if (report.restarted())

@@ -155,6 +155,9 @@ private:
                 if (widget->isVisible() && widget->inherits("dlgUploadNVRAM"))
                     m_messages << "name dialog still open";
             }
+            // Every box must fit the narrowest screen the tool runs on.
+            if (box->frameGeometry().width() > 1024)
+                m_messages << "box wider than 1024 pixels";
             m_messages << box->windowTitle() + '|' + box->text();
             if (!box->detailedText().isEmpty())
                 m_details << box->detailedText();

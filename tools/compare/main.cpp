@@ -3,6 +3,7 @@
 // send the file.
 #include "nvramfile.h"
 #include "nvramlines.h"
+#include "systemreason.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -12,7 +13,7 @@
 
 #include <optional>
 
-#include <cstring>
+#include <cerrno>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -108,17 +109,19 @@ QString readFile(const QString &path, QByteArray &bytes)
             ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     QFile file;
     if (descriptor < 0 || !file.open(descriptor, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-        return QStringLiteral("cannot read %1: %2")
-                .arg(path, QString::fromLocal8Bit(strerror(errno)));
+        return QStringLiteral("cannot read %1: %2. Check the name and that you may read it.")
+                .arg(path, systemReason(errno));
     struct stat status = {};
     if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode))
-        return QStringLiteral("%1 is not a regular file").arg(path);
+        return QStringLiteral("%1 is not a regular file. Give a .nvr file.").arg(path);
     if (status.st_size > iMaxFileBytes)
-        return QStringLiteral("%1 is larger than 64 MiB, more than any dump").arg(path);
+        return QStringLiteral("%1 is larger than 64 MiB, more than any dump. Give a .nvr file.")
+                .arg(path);
     bytes = file.readAll();
     return file.error() == QFileDevice::NoError
             ? QString()
-            : QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+            : QStringLiteral("cannot read %1: %2. Check the name and that you may read it.")
+                      .arg(path, systemReason(errno));
 }
 
 // The pages of a dump as the read writes it: the header line, then
@@ -224,7 +227,8 @@ int main(int argc, char *argv[])
     }
     const QString sNotDump = readDump(boardBytes, board);
     if (!sNotDump.isEmpty()) {
-        err << sProgram << paths.at(0) << " is not a dump: " << sNotDump << '\n';
+        err << sProgram << paths.at(0) << " is not a dump: " << sNotDump
+            << ". Give a dump that aux-nvram read as the first file.\n";
         return iExitTrouble;
     }
 
