@@ -12,6 +12,7 @@
 #include "instanceprobes.h"
 #include "mainwindow.h"
 #include "nvramfile.h"
+#include "prefixrule.h"
 #include "serialtransport.h"
 
 #include <QApplication>
@@ -464,6 +465,27 @@ QJsonObject secondInstanceCase(const QString &name)
     return r;
 }
 
+// The check of an answer's seven characters against the rule the board's
+// answers follow, alone: what it adds to every reply of a read.
+QJsonObject prefixCheckCase(const QString &name)
+{
+    PrefixRule rule;
+    const int checks = 1000000;
+    int fitted = 0;
+    Stopwatch watch;
+    for (int page = 0; page < checks; ++page) {
+        const QString pageText =
+                QStringLiteral("%1").arg(page & 0xFFFF, 4, 16, QLatin1Char('0')).toUpper();
+        fitted += rule.fits(QStringLiteral("A6") + pageText + QLatin1Char('='), pageText);
+    }
+    QJsonObject r = cpuResult(name, watch);
+    r[QStringLiteral("us_per_exchange")] =
+            1e6 * r.value(QStringLiteral("wall_s")).toDouble() / checks;
+    if (fitted != checks)
+        r[QStringLiteral("error")] = QStringLiteral("%1 of %2 fitted").arg(fitted).arg(checks);
+    return r;
+}
+
 struct Case
 {
     const char *name;
@@ -525,6 +547,9 @@ const std::vector<Case> &cases()
           [](const QJsonObject &r) { return num(r, "cpu_pct") <= 1; } },
         { "silent-wait-2s", silentCase, "CPU <= 2 %",
           [](const QJsonObject &r) { return num(r, "cpu_pct") <= 2; } },
+        // Beside the 500 us or more that an exchange takes on the line.
+        { "prefix-check-1M", prefixCheckCase, "<= 5 us a reply",
+          [](const QJsonObject &r) { return num(r, "us_per_exchange") <= 5; } },
         { "second-instance", secondInstanceCase, "median <= 100 ms",
           [](const QJsonObject &r) { return num(r, "median_ms") <= 100; } },
     };

@@ -121,8 +121,8 @@ FAULTS = [
     ("F56", "mainwindow/nvramread.cpp", "            if (!file.resize(0)) {", "            if (false) {"),
     # no silent loss: page 0's count, stalled replies, older files, every line told, no spin
     ("F57", "mainwindow/nvramread.cpp", "    return bOk ? iValue : -1;", "    return bOk ? iValue : 0;"),
-    ("F58", "mainwindow/nvramread.cpp", "        if (sValueProblem == sBrokenOff) {",
-     "        if (false) {"),
+    ("F58", "mainwindow/nvramread.cpp", "            if (answer.sProblem == sBrokenOff) {",
+     "            if (false) {"),
     ("F59", "mainwindow/nvramread.cpp",
      "if (!sReply.endsWith(QLatin1Char('#')) && sReply.length() < SerialTransport::iMaxReplyChars)",
      "if (false)"),
@@ -190,7 +190,7 @@ FAULTS = [
      "    if (false)"),
     ("F101", "mainwindow/dumpfiles.cpp", "    if (!bWritten) {", "    if (false) {"),
     ("F102", "mainwindow/nvramlines.cpp", "\n                || character == QLatin1Char('#'))", ")"),
-    ("F103", "mainwindow/nvramread.cpp", "        if (bValueHadNul || bReplyHadNul)", "        if (false)"),
+    ("F103", "mainwindow/nvramread.cpp", "        if (value.bHadNul || description.bHadNul)", "        if (false)"),
     ("F104", "mainwindow/mainwindow.cpp", "                    closeLostPort();", "                    ;"),
     ("F105", "mainwindow/nvramwrite.cpp", "        if (bReadError)\n            return false;",
      "        if (false)\n            return false;"),
@@ -251,6 +251,21 @@ FAULTS = [
     ("F142", "mainwindow/systemreason.cpp", "::strerror_l(error, cLocale)", "::strerror(error)"),
     ("F143", "mainwindow/mainwindow.cpp", "if (sWord.length() > iLongestWord)", "if (false)"),
     ("F144", "mainwindow/nvramreport.cpp", "iPagesRead == 1 ? \"pages was\"", "iPagesRead == 0 ? \"pages was\""),
+    # answers that are not the page's or the command's own
+    ("F31a", "mainwindow/prefixrule.cpp", "        --m_iAnswers; // a broken answer teaches nothing\n        return false;",
+     "        return true;"),
+    ("F31b", "mainwindow/serialtransport.cpp", "    return byte == 0x11 || byte == 0x13;", "    return false;"),
+    ("F31c", "mainwindow/serialtransport.cpp", "        sReply.remove(0, sLastCommand.length());", "        ;"),
+    ("F31d", "mainwindow/serialtransport.cpp", "            bReplyHadNul = bReplyHadFlowControl = false;", "            ;"),
+    ("F31e", "mainwindow/serialtransport.cpp", "        collectReply();\n    }", "        break;\n    }"),
+    ("F31f", "mainwindow/nvramread.cpp", "            if (isGreetingAnswer(answer.sReply)) {", "            if (false) {"),
+    ("F31g", "mainwindow/nvramwrite.cpp", "sReply != sKeepAliveAnswer && sReply != sRule) {",
+     "false) {"),
+    ("F31h", "mainwindow/nvramwrite.cpp", "        } else if (!sRule.isEmpty() && sReply != sRule) {",
+     "        } else if (false) {"),
+    ("F31i", "mainwindow/nvramread.cpp", "            if (!rule.learned() && page == 1) {\n                rule.giveUp();",
+     "            if (true) {\n                rule.giveUp();"),
+    ("F31j", "mainwindow/nvramread.cpp", "        if (pageText.length() > 4)\n            reasons", "        if (false)\n            reasons"),
 ]
 
 

@@ -13,8 +13,8 @@ int iKeepAliveCountdown = 1;
 
 namespace {
 const QString sNoBoardText = QStringLiteral("------------------");
-const QString sHelloCommand = QStringLiteral("$A9%");
-const QString sKeepAliveCommand = QStringLiteral("$C0%");
+const QString &sHelloCommand = SerialTransport::sGreetingCommand;
+const QString &sKeepAliveCommand = SerialTransport::sKeepAliveCommand;
 } // namespace
 
 void MainWindow::on_comboBoxSerialPorts_textActivated(const QString &arg1)

@@ -32,6 +32,9 @@ public:
     // Board link (serialtransport.cpp): one exchange is sendCommand, then readReply.
     void sendCommand(const QString &sCommand, int iLength);
     int readReply();
+    // Before a transfer's first command: waits for a late answer to an
+    // exchange that got none, so that it cannot pass for the transfer's.
+    void settleAfterSilence();
 
     // NVRAM transfers (nvramread.cpp, nvramwrite.cpp).
     QString formatPageNumber(int page, int width) const;

@@ -5,6 +5,7 @@
 #include "dumpfiles.h"
 #include "nvramfile.h"
 #include "nvramreport.h"
+#include "prefixrule.h"
 #include "serialtransport.h"
 #include "styles.h"
 #include "systemreason.h"
@@ -12,6 +13,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 #include <cerrno>
@@ -33,12 +35,40 @@ bool replyAnswers(const QString &sCommand)
     return sReply.length() > sCommand.length();
 }
 
-QString replyText()
+QString withoutHashes(const QString &sAnswer)
 {
-    QString sText = sReply;
-    sText.remove(QLatin1Char('#'));
-    return sText.mid(iReplyPrefixLength);
+    QString sText = sAnswer;
+    return sText.remove(QLatin1Char('#'));
 }
+
+// A board's answer as a message quotes it: shortly.
+QString quoted(const QString &sAnswer)
+{
+    return QLatin1Char('"')
+            + (sAnswer.length() > 24 ? sAnswer.left(24) + QStringLiteral("...") : sAnswer)
+            + QLatin1Char('"');
+}
+
+// How often an answer that breaks the board's own rule is asked for again.
+constexpr int iReasks = 3;
+
+// The greeting's answer in place of a page's: the board started anew. A
+// board that answers the keep-alive alike tells nothing by it.
+bool isGreetingAnswer(const QString &sAnswer)
+{
+    return !sGreetingAnswer.isEmpty() && sAnswer == sGreetingAnswer
+            && sGreetingAnswer != sKeepAliveAnswer;
+}
+
+// One answer of the board, taken from sReply when it came.
+struct PageAnswer
+{
+    QString sReply;
+    bool bHadNul = false;
+    bool bHadFlowControl = false;
+    QString sProblem;      // why it is no answer, as the read has always judged it
+    bool bStopNow = false; // nothing more is to be asked of the board
+};
 
 const QString sBrokenOff = QStringLiteral("the reply stopped before its \"#\"");
 
@@ -59,10 +89,10 @@ QString replyProblem(const QString &sCommand)
 }
 
 // A reply kept although it did not end with "#" was cut at the cap.
-QString cutReason()
+QString cutReason(const QString &sAnswer)
 {
-    return sReply.endsWith(QLatin1Char('#')) ? QString()
-                                             : QStringLiteral("reply cut at 201 characters");
+    return sAnswer.endsWith(QLatin1Char('#')) ? QString()
+                                              : QStringLiteral("reply cut at 201 characters");
 }
 
 // Last page number from page 0's value: decimal digits only, within the
@@ -225,41 +255,112 @@ void MainWindow::readNvramPages(QFile &file, const QString &sPartPath, NvramRepo
         return true;
     };
 
+    // Late or repeated keep-alive answers are no page's.
+    const QScopedValueRollback<bool> passing(bPassKeepAliveAnswers, true);
+    settleAfterSilence();
+    PrefixRule valueRule;
+    PrefixRule descriptionRule;
+    const auto exchange = [&](const QString &sCommand) {
+        sendCommand(sCommand, sCommand.length());
+        readReply();
+        return PageAnswer { sReply, bReplyHadNul, bReplyHadFlowControl, replyProblem(sCommand),
+                            false };
+    };
+    // One text of a page. An answer whose first seven characters break the
+    // rule this board's answers of the kind follow is asked for again: a
+    // read changes nothing on the board.
+    const auto ask = [&](const QString &sCode, PrefixRule &rule, int page,
+                         const QString &pageText) {
+        const QString sCommand = sCode + pageText + QLatin1Char('%');
+        PageAnswer answer = exchange(sCommand);
+        for (int iAsked = 1;; ++iAsked) {
+            if (answer.sProblem == sBrokenOff) {
+                answer.bStopNow = true;
+                return answer;
+            }
+            // A restarted board may have lost what it had not saved: the
+            // pages read before may not match those after.
+            if (isGreetingAnswer(answer.sReply)) {
+                answer.sProblem = QStringLiteral("the board restarted: its greeting %1 came in "
+                                                 "place of the answer to \"%2\"")
+                                          .arg(quoted(answer.sReply), sCommand);
+                answer.bStopNow = true;
+                return answer;
+            }
+            if (!answer.sProblem.isEmpty()
+                || rule.fits(withoutHashes(answer.sReply).left(iReplyPrefixLength), pageText)) {
+                if (page == 0)
+                    rule.sPageZeroAnswer = answer.sReply;
+                return answer;
+            }
+            // Page 1 disagrees with page 0: either page 0's answer was not
+            // page 0's, or page 1's is not page 1's, or the board follows
+            // no rule. Page 0 asked again tells the first from the others.
+            if (!rule.learned() && page == 1 && iAsked == 1) {
+                const QString sPageZeroCommand = sCode + formatPageNumber(0, 4) + QLatin1Char('%');
+                const PageAnswer again = exchange(sPageZeroCommand);
+                if (again.sReply != rule.sPageZeroAnswer) {
+                    answer.sProblem =
+                            QStringLiteral("the board answered \"%1\" with %2, then with %3, so "
+                                           "page 0 may not be its page 0")
+                                    .arg(sPageZeroCommand, quoted(rule.sPageZeroAnswer),
+                                         quoted(again.sReply));
+                    answer.bStopNow = true;
+                    return answer;
+                }
+            }
+            if (iAsked <= iReasks) {
+                answer = exchange(sCommand);
+                continue;
+            }
+            if (!rule.learned() && page == 1) {
+                rule.giveUp();
+                return answer;
+            }
+            answer.sProblem = QStringLiteral("the board's answer to \"%1\" did not belong to "
+                                             "that page, asked %2 times (the last: %3)")
+                                      .arg(sCommand)
+                                      .arg(iAsked)
+                                      .arg(quoted(answer.sReply));
+            answer.bStopNow = true;
+            return answer;
+        }
+    };
+
     // The page counter stays below INT_MAX: the loop ends at iLastPage,
     // which is an int, before page + 1 could overflow.
     for (int page = 0;; ++page) {
         const QString pageText = formatPageNumber(page, 4);
         QStringList reasons;
 
-        const QString sValueCommand = QStringLiteral("$A6") + pageText + QLatin1Char('%');
-        sendCommand(sValueCommand, sValueCommand.length());
-        readReply();
-        const QString sValueProblem = replyProblem(sValueCommand);
+        const PageAnswer value = ask(QStringLiteral("$A6"), valueRule, page, pageText);
         // What a stalled reply holds is not the page's value, and its tail
         // may still be on the way: nothing more is asked.
-        if (sValueProblem == sBrokenOff) {
-            report.stopAt(pageText, sValueProblem);
+        if (value.bStopNow) {
+            report.stopAt(pageText, value.sProblem);
             return;
         }
-        const bool bValueTerminated = sReply.endsWith(QLatin1Char('#'));
-        if (sValueProblem.isEmpty()) {
-            sPageValue = replyText();
-            reasons << cutReason();
+        const bool bValueTerminated = value.sReply.endsWith(QLatin1Char('#'));
+        if (value.sProblem.isEmpty()) {
+            sPageValue = withoutHashes(value.sReply).mid(iReplyPrefixLength);
+            reasons << cutReason(value.sReply);
         }
-        const bool bValueHadNul = bReplyHadNul;
 
-        const QString sDescriptionCommand = QStringLiteral("$A7") + pageText + QLatin1Char('%');
-        sendCommand(sDescriptionCommand, sDescriptionCommand.length());
-        readReply();
-        const QString sDescriptionProblem = replyProblem(sDescriptionCommand);
-        if (!sValueProblem.isEmpty() || !sDescriptionProblem.isEmpty()) {
-            report.stopAt(pageText, sValueProblem.isEmpty() ? sDescriptionProblem : sValueProblem);
+        const PageAnswer description = ask(QStringLiteral("$A7"), descriptionRule, page, pageText);
+        if (!value.sProblem.isEmpty() || !description.sProblem.isEmpty()) {
+            report.stopAt(pageText,
+                          value.sProblem.isEmpty() ? description.sProblem : value.sProblem);
             return;
         }
-        sPageDescription = replyText();
-        reasons << cutReason();
-        if (bValueHadNul || bReplyHadNul)
+        sPageDescription = withoutHashes(description.sReply).mid(iReplyPrefixLength);
+        reasons << cutReason(description.sReply);
+        if (value.bHadNul || description.bHadNul)
             reasons << QStringLiteral("NUL bytes dropped");
+        if (value.bHadFlowControl || description.bHadFlowControl)
+            reasons << QStringLiteral("XON/XOFF bytes dropped");
+        // The board takes a written page from four digits.
+        if (pageText.length() > 4)
+            reasons << QStringLiteral("five-digit page: SEND does not write it back");
 
         reasons << fitIntoLine(pageText, sPageValue, sPageDescription);
         QString sLines =

@@ -186,6 +186,31 @@ QString NvramReport::linkFailedText() const
     return sText + QStringLiteral(" Reconnect, then send the file again.");
 }
 
+void NvramReport::restartedAt(const QString &sWhat, const QString &sGreeting, bool bAtSave)
+{
+    m_restartWhat = sWhat;
+    m_restartGreeting = sGreeting;
+    m_bRestartAtSave = bAtSave;
+}
+
+// The write stops at a restart: the board has lost what it had not saved,
+// and saving the rest of the file would leave it a mix of old and new.
+QString NvramReport::restartedText() const
+{
+    QString sText = QStringLiteral("Error: The board restarted at %1: its greeting \"%2\" came in "
+                                   "place of its answer. What it had not saved may be lost; ")
+                            .arg(m_restartWhat, m_restartGreeting);
+    if (iLinesLost != 0)
+        sText += plural(iLinesLost, "line after it was", "lines after it were")
+                + QStringLiteral(" not sent, and ");
+    sText += m_bRestartAtSave ? QStringLiteral("its save may not have been done. ")
+                              : QStringLiteral("the board was not told to save (\"$A8%\"). ");
+    if (hasNotes())
+        sText += QStringLiteral("Before that, %1: ").arg(writeCounts()) + listedNotes()
+                + QLatin1Char(' ');
+    return sText + QStringLiteral("Send the whole file again.");
+}
+
 QString NvramReport::noPageLineText(const QString &sPath)
 {
     return QStringLiteral("Error: %1 holds no page line, so only the closing save (\"$A8%\") "

@@ -45,9 +45,15 @@ public:
     static QString cannotReplaceText(const QString &sDumpPath, const QString &sPartPath,
                                      const QString &sReason);
 
+    // Write: the board answered sWhat ("the value of line 4", "the closing
+    // save") with its greeting, so it restarted.
+    void restartedAt(const QString &sWhat, const QString &sGreeting, bool bAtSave);
+    bool restarted() const { return !m_restartWhat.isEmpty(); }
+
     // Warnings of the write.
     QString writeText(bool bLineSent) const;
     QString linkFailedText() const;
+    QString restartedText() const;
     static QString noPageLineText(const QString &sPath);
     static QString cannotOpenText(const QString &sPath, const QString &sReason);
     static QString changedText(const QString &sPath);
@@ -65,6 +71,9 @@ private:
     QList<Note> m_notes;
     QString m_stopPage;
     QString m_stopReason;
+    QString m_restartWhat;
+    QString m_restartGreeting;
+    bool m_bRestartAtSave = false;
 };
 
 #endif // NVRAMREPORT_H

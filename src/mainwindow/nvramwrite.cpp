@@ -13,6 +13,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHash>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -82,15 +83,40 @@ void MainWindow::writeNvramFromFile(const QString &path)
     QString sWarning;
     // A command counts as answered only by a reply of its own: one that
     // ended with "#", on a line where no earlier reply's tail could still
-    // come. A failed link answers nothing more; the caller stops there.
+    // come, and like the answers to the first two commands of its kind when
+    // those were alike. A failed link, or a board that restarted, answers
+    // nothing more; the caller stops there.
+    QHash<QString, QStringList> firstAnswers;
     const auto exchange = [&](const QString &sCommand, const QString &sWhat) {
+        const QString sCode = sCommand.left(3);
+        QStringList &seen = firstAnswers[sCode];
+        const QString sRule =
+                seen.size() == 2 && seen.first() == seen.last() ? seen.first() : QString();
+        // Only an answer known to differ from the keep-alive's is waited for past it.
+        bPassKeepAliveAnswers = !sRule.isEmpty() && sRule != sKeepAliveAnswer;
         sendCommand(sCommand, sCommand.length());
         readReply();
+        bPassKeepAliveAnswers = false;
         if (bReadError)
             return false;
+        // A restarted board lost what it had not saved. Only a greeting
+        // known to differ from the keep-alive's answer tells it: a board
+        // may answer every command alike.
+        if (!sGreetingAnswer.isEmpty() && sReply == sGreetingAnswer && !sKeepAliveAnswer.isEmpty()
+            && sReply != sKeepAliveAnswer && sReply != sRule) {
+            report.restartedAt(sWhat, sReply, sCode == QLatin1String("$A8"));
+            return false;
+        }
         if (!sReply.endsWith(QLatin1Char('#')) || !bLineSettledAtSend) {
             ++report.iUnanswered;
             report.note(sWhat, QStringLiteral("no complete reply"));
+        } else if (!sRule.isEmpty() && sReply != sRule) {
+            ++report.iUnanswered;
+            report.note(sWhat,
+                        QStringLiteral("no reply of its own: \"%1\" came, not \"%2\" as before")
+                                .arg(sReply.left(24), sRule));
+        } else if (seen.size() < 2) {
+            seen << sReply;
         }
         return true;
     };
@@ -120,6 +146,7 @@ void MainWindow::writeNvramFromFile(const QString &path)
         const QList<NvramFileLine> lines =
                 bAsChosen ? readNvramFileLines(bytes) : QList<NvramFileLine>();
         int iLinesSent = 0;
+        settleAfterSilence();
         for (const NvramFileLine &line : lines) {
             const QString sWhere = QStringLiteral("line %1").arg(line.iNumber);
             if (report.iFailedLine > 0) {
@@ -144,16 +171,19 @@ void MainWindow::writeNvramFromFile(const QString &path)
         if (!bAsChosen) {
             sWarning = NvramReport::changedText(path);
         } else if (report.iFailedLine > 0) {
-            sWarning = report.linkFailedText();
+            sWarning = report.restarted() ? report.restartedText() : report.linkFailedText();
         } else {
             const QString sSave = QStringLiteral("$A8%");
-            if (!exchange(sSave, QStringLiteral("the closing save"))) {
+            const bool bSaveAnswered = exchange(sSave, QStringLiteral("the closing save"));
+            if (!bSaveAnswered && !report.restarted()) {
                 ++report.iUnanswered;
                 report.note(QStringLiteral("the closing save"),
                             QStringLiteral("no complete reply"));
             }
             // A file that sent no line is told so, beside its list or alone.
-            if (report.hasNotes())
+            if (report.restarted())
+                sWarning = report.restartedText();
+            else if (report.hasNotes())
                 sWarning = report.writeText(iLinesSent > 0);
             else if (iLinesSent == 0)
                 sWarning = NvramReport::noPageLineText(path);

@@ -15,6 +15,10 @@ bool bReadError = false;
 bool bExchangeRunning = false;
 bool bLineSettledAtSend = true;
 bool bReplyHadNul = false;
+bool bReplyHadFlowControl = false;
+QString sGreetingAnswer;
+QString sKeepAliveAnswer;
+bool bPassKeepAliveAnswers = false;
 
 namespace {
 // The last reply did not end with "#", so more of it may still arrive.
@@ -30,6 +34,12 @@ bool isLineEnd(int byte)
 {
     return byte == '\r' || byte == '\n';
 }
+
+// XON and XOFF belong to the line's flow control, never to a reply.
+bool isFlowControl(char byte)
+{
+    return byte == 0x11 || byte == 0x13;
+}
 } // namespace
 
 bool MainWindow::openSerialPort()
@@ -42,6 +52,9 @@ bool MainWindow::openSerialPort()
     bReadError = false;
     bLineUnsettled = false;
     bPortLost = false;
+    // Another port may have another board behind it.
+    sGreetingAnswer.clear();
+    sKeepAliveAnswer.clear();
     return true;
 }
 
@@ -69,6 +82,14 @@ void MainWindow::sendCommand(const QString &sCommand, int iLength)
     }
 
     serialWatchdogTimer->start(iWatchdogMs);
+}
+
+void MainWindow::settleAfterSilence()
+{
+    if (!bLineUnsettled || bTailPending)
+        return;
+    drainLine(true);
+    bLineUnsettled = false;
 }
 
 // A hung-up tty reads 0 for ever and stays readable, so the port's read
@@ -161,12 +182,33 @@ int MainWindow::readSerialByte()
         return 0;
     if (byte == 0)
         bReplyHadNul = true;
+    if (isFlowControl(byte)) {
+        bReplyHadFlowControl = true;
+        return 0;
+    }
     return static_cast<signed char>(byte);
 }
 
 int MainWindow::readReply()
 {
-    const int count = collectReply();
+    collectReply();
+    // A line that echoes the command puts it before the answer, which
+    // follows whole: the echo is dropped.
+    if (!sLastCommand.isEmpty() && sReply.startsWith(sLastCommand)
+        && sReply.length() > sLastCommand.length())
+        sReply.remove(0, sLastCommand.length());
+    // A late or repeated keep-alive answer is no answer to this command;
+    // the right one may still come within the watchdog's wait.
+    while (bPassKeepAliveAnswers && !sKeepAliveAnswer.isEmpty() && sReply == sKeepAliveAnswer
+           && sLastCommand != sKeepAliveCommand && !exchangeClock.hasExpired(iWatchdogMs)) {
+        serialWatchdogTimer->start(int(iWatchdogMs - exchangeClock.elapsed()));
+        collectReply();
+    }
+    const int count = int(sReply.length());
+    if (sReply.endsWith(QLatin1Char('#')) && sLastCommand == sGreetingCommand)
+        sGreetingAnswer = sReply;
+    if (sReply.endsWith(QLatin1Char('#')) && sLastCommand == sKeepAliveCommand)
+        sKeepAliveAnswer = sReply;
     bLineUnsettled = !sReply.endsWith(QLatin1Char('#'));
     bTailPending = bLineUnsettled && !sReply.isEmpty();
     bExchangeRunning = false;
@@ -177,6 +219,7 @@ int MainWindow::collectReply()
 {
     sReply.clear();
     bReplyHadNul = false;
+    bReplyHadFlowControl = false;
     int count = 0;
     QElapsedTimer sinceLastCharacter;
 
@@ -209,6 +252,9 @@ int MainWindow::collectReply()
         }
 
         const QChar character(static_cast<uchar>(byte & 0xFF));
+        // What was dropped before the first character framed the line.
+        if (count == 0)
+            bReplyHadNul = bReplyHadFlowControl = false;
         sReply.append(character);
         ++count;
         serialWatchdogTimer->stop();

@@ -12,9 +12,19 @@ extern bool bExchangeRunning; // from a send until its reply has been read
 // The last command went out on a settled line: no earlier reply's tail could
 // still come and pass for its reply.
 extern bool bLineSettledAtSend;
-extern bool bReplyHadNul;     // the last reply lost NUL bytes
+extern bool bReplyHadNul;         // the last reply lost NUL bytes
+extern bool bReplyHadFlowControl; // the last reply lost XON or XOFF bytes
+// What the board answered to the greeting and to the keep-alive on this
+// link, "#" included; empty until it answered one whole.
+extern QString sGreetingAnswer;
+extern QString sKeepAliveAnswer;
+// Set by a caller whose answers cannot be the keep-alive's: such an answer,
+// late or repeated, is then passed over within the watchdog's wait.
+extern bool bPassKeepAliveAnswers;
 
 namespace SerialTransport {
+const QString sGreetingCommand = QStringLiteral("$A9%");
+const QString sKeepAliveCommand = QStringLiteral("$C0%");
 constexpr int iWatchdogMs = 2000;     // wait for the first reply character
 constexpr int iCharacterGapMs = 2000; // wait for each further character
 constexpr int iMaxCommandBytes = 90;

@@ -264,6 +264,50 @@ private slots:
         QTest::newRow("line ends after each reply")
                 << boardFile(crlf, instant + QStringList { "--fault", "crlf-after=1" }) << "read"
                 << none << pageFrames(3) << sHeader + crlf << none << QStringList();
+        // Framing that is the line's, not the page's: the dump as the board
+        // holds it, with no box. Every 7th reply after a space is asked again.
+        Frames asked = pageFrames(6);
+        asked.insert(9, "$A60004%");
+        asked.insert(4, "$A70000%");
+        asked.insert(5, "$A70001%");
+        const QByteArray six = crlf + "0003 | 3 | a\n0004 | 4 | b\n0005 | 5 | c\n";
+        const QByteArray six0 = "0000 | 5" + six.mid(8);
+        for (const QStringList &fault : { QStringList { "--fault", "stray-before=7" },
+                                          { "--fault", "echo" },
+                                          { "--stray", "0011", "--fault", "stray-before=1" },
+                                          { "--fault", "double-keepalive" },
+                                          { "--fault", "late-keepalive=1" } })
+            QTest::newRow(qPrintable("framing " + fault.join(' ')))
+                    << boardFile(six0, QStringList { "--baud", "0", "--turnaround", "50" } + fault)
+                    << "read seed=$C0% seed=$C0%" << none
+                    << (fault.last() == "stray-before=7" ? asked : pageFrames(6)) << sHeader + six0
+                    << none << QStringList();
+        QTest::newRow("XOFF and XON inside replies")
+                << boardFile(
+                           crlf,
+                           instant + QStringList { "--stray", "1311", "--fault", "stray-inside=2" })
+                << "read" << none << pageFrames(3) << sHeader + crlf << none
+                << QStringList { "Warning: The NVRAM dump %1 is complete, but 3 pages will not "
+                                 "write back unchanged: page 0000: XON/XOFF bytes dropped; page "
+                                 "0001: XON/XOFF bytes dropped; page 0002: XON/XOFF bytes "
+                                 "dropped. Check them by hand before writing this file back." };
+        QTest::newRow("answers about the next page from page 2's description on")
+                << boardFile(four, instant + QStringList { "--fault", "wrong-page-after=6" })
+                << "read" << none << pageFrames(3) + Frames { "$A70002%", "$A70002%", "$A70002%" }
+                << none << sHeader + four.left(32)
+                << QStringList { sStopped
+                                 + "0002: the board's answer to \"$A70002%\" did not "
+                                   "belong to that page, asked 4 times (the last: "
+                                   "\"A70003=xxxxxxxxxxxxxxxxx...\"). 2 of 4 pages were"
+                                 + sKept + "No %1 was written." + sCable };
+        QTest::newRow("board restarts during a read")
+                << boardFile(four, instant + QStringList { "--fault", "restart-after=4" }) << "read"
+                << none << pageFrames(2) << none << sHeader + four.left(16)
+                << QStringList { sStopped
+                                 + "0001: the board restarted: its greeting \"A9OK#\" "
+                                   "came in place of the answer to \"$A70001%\". 1 of 4 pages "
+                                   "was"
+                                 + sKept + "No %1 was written." + sCable };
     }
     void readTransfer() { transfer(); }
 
@@ -338,6 +382,27 @@ private slots:
                                  "hold the file's values: the description of line 2: no complete "
                                  "reply; the closing save: no complete reply."
                                  + sFix };
+        // The board restarts at line 4's value and forgets lines 2 and 3.
+        const QByteArray three =
+                sHeader + "0000 | 5 | a\n0001 | 6 | b\n0002 | 7 | c\n0003 | 8 | d\n";
+        QTest::newRow("board restarts during a write")
+                << instant + QStringList { "--fault", "restart-lose-after=6" } << "write seed=$C0%"
+                << three
+                << Frames { "$A400005%", "$A50000a%", "$A400016%", "$A50001b%", "$A400027%" }
+                << none << none
+                << QStringList { "Error: The board restarted at the value of line 4: its greeting "
+                                 "\"A9OK#\" came in place of its answer. What it had not saved "
+                                 "may be lost; 1 line after it was not sent, and the board was not "
+                                 "told to save (\"$A8%\"). Send the whole file again." };
+        QTest::newRow("an answer unlike the earlier ones")
+                << instant + QStringList { "--fault", "stray-before=6" } << "write" << three
+                << Frames { "$A400005%", "$A50000a%", "$A400016%", "$A50001b%", "$A400027%",
+                            "$A50002c%", "$A400038%", "$A50003d%", "$A8%" }
+                << none << none
+                << QStringList { "Error: 1 command got no complete reply, so the board may not "
+                                 "hold the file's values: the value of line 4: no reply of its "
+                                 "own: \" A4OK#\" came, not \"A4OK#\" as before."
+                                 + sFix };
     }
     void writeTransfer() { transfer(); }
 
@@ -345,17 +410,24 @@ private slots:
     void readPastPageFFFF_data()
     {
         columns();
-        // From page 0x10000 on the commands grow to nine characters, so a
-        // one-character value no longer makes a reply longer than its command.
-        QByteArray all = "0000 | 65536 | z\n";
+        // From page 0x10000 on the commands grow to nine characters and the
+        // board takes a written page from four digits: such pages are read,
+        // and listed as not written back, five by name.
+        QByteArray all = "0000 | 65541 | z\n", five;
         for (int page = 1; page < 0x10000; ++page)
             all += pageText(page) + " | v | d\n";
-        QTest::newRow("five-digit page 10000")
-                << boardFile(all + "10000 | v | d\n") << "read" << QByteArray()
-                << pageFrames(0x10001) << QByteArray() << sHeader + all
-                << QStringList { sStopped
-                                 + "10000: the board refused the page. 65536 of 65537 pages were"
-                                 + sKept + "No %1 was written." + sCable };
+        for (int page = 0x10000; page <= 0x10005; ++page)
+            five += pageText(page) + " | vv | dd\n";
+        QTest::newRow("five-digit pages")
+                << boardFile(all + five) << "read" << QByteArray() << pageFrames(0x10006)
+                << sHeader + all + five << QByteArray()
+                << QStringList { "Warning: The NVRAM dump %1 is complete, but 6 pages will not "
+                                 "write back unchanged: page 10000: five-digit page: SEND does not "
+                                 "write it back; page 10001: five-digit page: SEND does not write "
+                                 "it back; page 10002: five-digit page: SEND does not write it "
+                                 "back; page 10003: five-digit page: SEND does not write it back; "
+                                 "page 10004: five-digit page: SEND does not write it back; and 1 "
+                                 "more. Check them by hand before writing this file back." };
     }
     void readPastPageFFFF() { transfer(); }
 

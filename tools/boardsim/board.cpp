@@ -17,8 +17,16 @@ std::string pagePrefix(const std::string &code, const std::string &page)
 
 } // namespace
 
-Board::Board(Nvram &nvram, std::string savePath) : m_nvram(nvram), m_savePath(std::move(savePath))
+Board::Board(Nvram &nvram, std::string savePath)
+    : m_nvram(nvram), m_saved(nvram), m_savePath(std::move(savePath))
 {
+}
+
+std::string Board::restart(bool loseUnsaved)
+{
+    if (loseUnsaved)
+        m_nvram = m_saved;
+    return answer("A9");
 }
 
 std::string Board::answer(const std::string &body)
@@ -65,6 +73,7 @@ std::string Board::writePage(const std::string &code, const std::string &argumen
 
 std::string Board::save()
 {
+    m_saved = m_nvram;
     if (m_savePath.empty())
         return "A8OK#";
     std::string error;

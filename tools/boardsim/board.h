@@ -15,12 +15,17 @@ public:
     // empty only for a "$T0%" that asks for nothing.
     std::string answer(const std::string &body);
 
+    // The board starts anew: it answers with its greeting's reply, and
+    // with loseUnsaved forgets every value written since the last save.
+    std::string restart(bool loseUnsaved);
+
 private:
     std::string readPage(const std::string &code, const std::string &page, bool description) const;
     std::string writePage(const std::string &code, const std::string &argument, bool description);
     std::string save();
 
     Nvram &m_nvram;
+    Nvram m_saved; // as at start-up or the last save
     std::string m_savePath;
 };
 

@@ -8,7 +8,8 @@ const char kGarbage[] = "\xFF~\x7F";
 
 } // namespace
 
-FaultInjector::FaultInjector(FaultKind kind, long count) : m_kind(kind), m_count(count)
+FaultInjector::FaultInjector(FaultKind kind, long count, std::string stray)
+    : m_kind(kind), m_count(count), m_stray(std::move(stray))
 {
 }
 
@@ -20,6 +21,17 @@ bool FaultInjector::shape(std::string &reply)
     case FaultKind::DropAfter:
     case FaultKind::CrLfAfter:
     case FaultKind::Dribble:
+    case FaultKind::Echo:
+    case FaultKind::RestartAfter:
+    case FaultKind::RestartLoseAfter:
+    case FaultKind::LateKeepAlive:
+    case FaultKind::DoubleKeepAlive:
+    case FaultKind::WrongPageAfter:
+        break;
+    case FaultKind::StrayBefore:
+    case FaultKind::StrayInside:
+        if (m_count > 0 && (m_answered + 1) % m_count == 0 && !reply.empty())
+            reply.insert(m_kind == FaultKind::StrayBefore ? 0 : reply.size() - 1, m_stray);
         break;
     case FaultKind::Silent:
         return false;
@@ -72,6 +84,27 @@ std::string FaultInjector::takeStalledTail()
     std::string tail;
     tail.swap(m_stalledTail);
     return tail;
+}
+
+bool FaultInjector::restartsNow() const
+{
+    return (m_kind == FaultKind::RestartAfter || m_kind == FaultKind::RestartLoseAfter)
+            && m_answered == m_count;
+}
+
+long FaultInjector::keepAliveDelayMs()
+{
+    return m_kind == FaultKind::LateKeepAlive && ++m_keepAlives > m_count ? 2200 : 0;
+}
+
+bool FaultInjector::wrongPageNow() const
+{
+    return m_kind == FaultKind::WrongPageAfter && m_answered >= m_count;
+}
+
+bool FaultInjector::keepAliveTwice() const
+{
+    return m_kind == FaultKind::DoubleKeepAlive;
 }
 
 bool FaultInjector::hangUpNow() const

@@ -9,11 +9,26 @@
 class FaultInjector
 {
 public:
-    FaultInjector(FaultKind kind, long count);
+    FaultInjector(FaultKind kind, long count, std::string stray = std::string());
 
     // True for a complete frame that is lost on the line: the board neither
     // carries it out nor answers it (drop-after=N, the frame after N replies).
     bool dropsFrame();
+
+    // True for the frame that the board answers with its greeting's reply,
+    // having restarted instead of carrying it out (restart-after=N and
+    // restart-lose-after=N, the frame after N replies).
+    bool restartsNow() const;
+
+    // How long after the usual time the reply to a keep-alive goes out
+    // (late-keepalive=N), and whether it goes out a second time 20 ms
+    // later (double-keepalive). Called once for every keep-alive.
+    long keepAliveDelayMs();
+    bool keepAliveTwice() const;
+
+    // True once a page read is to be answered about the next page
+    // (wrong-page-after=N with N replies sent).
+    bool wrongPageNow() const;
 
     // Decides the fate of one reply to a complete frame. Returns false when
     // nothing is to be sent; otherwise reply may have been altered.
@@ -39,6 +54,8 @@ private:
     FaultKind m_kind;
     long m_count;
     long m_answered = 0;
+    long m_keepAlives = 0;
+    std::string m_stray;
     std::string m_stalledTail;
 };
 

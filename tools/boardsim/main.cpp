@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <algorithm>
+#include <deque>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -74,13 +76,27 @@ int main(int argc, char **argv)
     std::fflush(stdout);
 
     Board board(nvram, options.savePath);
-    FaultInjector faults(options.fault, options.faultCount);
+    FaultInjector faults(options.fault, options.faultCount, options.stray);
     FrameAssembler assembler;
+    // Late keep-alive answers, due at their time, while later frames are
+    // answered as usual.
+    std::deque<std::pair<std::int64_t, std::string>> late;
 
     while (!faults.hangUpNow()) {
+        while (!late.empty() && late.front().first <= monotonicNs()) {
+            line.sendReply(late.front().second, 0, 0);
+            late.pop_front();
+        }
         const short lineEvents = faults.endlessNow() ? POLLIN | POLLOUT : POLLIN;
         pollfd watched[2] = { { line.masterFd(), lineEvents, 0 }, { stopFd, POLLIN, 0 } };
-        if (::poll(watched, 2, -1) < 0) {
+        const int timeoutMs = late.empty()
+                ? -1
+                : int(std::max<std::int64_t>(0,
+                                             (late.front().first - monotonicNs()) / 1000000 + 1));
+        const int ready = ::poll(watched, 2, timeoutMs);
+        if (ready == 0)
+            continue;
+        if (ready < 0) {
             if (errno == EINTR)
                 continue;
             return fail("poll failed", 1);
@@ -100,9 +116,26 @@ int main(int argc, char **argv)
             log.write(frame);
             if (!frame.complete || faults.dropsFrame())
                 continue;
-            std::string reply = board.answer(frame.body());
+            const bool keepAlive = frame.body() == "C0";
+            std::string body = frame.body();
+            unsigned long page = 0;
+            if (faults.wrongPageNow()
+                && (body.compare(0, 2, "A6") == 0 || body.compare(0, 2, "A7") == 0)
+                && parseHexNumber(body.substr(2), page)) {
+                char next[16];
+                std::snprintf(next, sizeof next, "%0*lX", int(body.size() - 2), page + 1);
+                body = body.substr(0, 2) + next;
+            }
+            std::string reply = faults.restartsNow()
+                    ? board.restart(options.fault == FaultKind::RestartLoseAfter)
+                    : board.answer(body);
+            if (options.fault == FaultKind::Echo)
+                reply.insert(0, frame.text);
+            const long keepAliveDelayMs = keepAlive ? faults.keepAliveDelayMs() : 0;
             if (faults.shape(reply)) {
-                if (options.fault == FaultKind::Dribble) {
+                if (keepAliveDelayMs > 0) {
+                    late.emplace_back(monotonicNs() + keepAliveDelayMs * 1000000, reply);
+                } else if (options.fault == FaultKind::Dribble) {
                     const std::int64_t from = monotonicNs();
                     const std::int64_t pauseNs = std::int64_t(options.faultCount) * 1000000;
                     for (std::size_t i = 0; i < reply.size(); ++i)
@@ -114,6 +147,8 @@ int main(int argc, char **argv)
                 // clears the port before it is written.
                 if (faults.lineEndNow())
                     line.sendReply("\r\n", monotonicNs() + kLineEndDelayNs, 0);
+                if (keepAlive && faults.keepAliveTwice())
+                    line.sendReply(reply, monotonicNs() + kLineEndDelayNs, 0);
             }
             const std::string tail = faults.takeStalledTail();
             if (!tail.empty())

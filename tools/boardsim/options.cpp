@@ -1,4 +1,5 @@
 #include "options.h"
+#include "board.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -33,6 +34,8 @@ bool parseFault(const std::string &text, Options &options)
         { "no-terminator", FaultKind::NoTerminator },
         { "nul", FaultKind::Nul },
         { "first-char-only", FaultKind::FirstCharOnly },
+        { "echo", FaultKind::Echo },
+        { "double-keepalive", FaultKind::DoubleKeepAlive },
     };
     for (const Simple &s : simple) {
         if (text == s.name) {
@@ -46,10 +49,19 @@ bool parseFault(const std::string &text, Options &options)
         FaultKind kind;
     };
     static const Counted counted[] = {
-        { "silent-after=", FaultKind::SilentAfter }, { "hangup-after=", FaultKind::HangupAfter },
-        { "stall-after=", FaultKind::StallAfter },   { "endless-after=", FaultKind::EndlessAfter },
-        { "drop-after=", FaultKind::DropAfter },     { "crlf-after=", FaultKind::CrLfAfter },
+        { "silent-after=", FaultKind::SilentAfter },
+        { "hangup-after=", FaultKind::HangupAfter },
+        { "stall-after=", FaultKind::StallAfter },
+        { "endless-after=", FaultKind::EndlessAfter },
+        { "drop-after=", FaultKind::DropAfter },
+        { "crlf-after=", FaultKind::CrLfAfter },
         { "dribble=", FaultKind::Dribble },
+        { "stray-before=", FaultKind::StrayBefore },
+        { "stray-inside=", FaultKind::StrayInside },
+        { "restart-after=", FaultKind::RestartAfter },
+        { "restart-lose-after=", FaultKind::RestartLoseAfter },
+        { "late-keepalive=", FaultKind::LateKeepAlive },
+        { "wrong-page-after=", FaultKind::WrongPageAfter },
     };
     for (const Counted &c : counted) {
         const std::size_t len = std::strlen(c.prefix);
@@ -82,7 +94,8 @@ bool parseOptions(int argc, char **argv, Options &options, std::string &error)
         }
         const bool takesValue = name == "--pages" || name == "--load" || name == "--save"
                 || name == "--log" || name == "--baud" || name == "--turnaround"
-                || name == "--stall" || name == "--latency-timer" || name == "--fault";
+                || name == "--stall" || name == "--latency-timer" || name == "--fault"
+                || name == "--stray";
         if (!takesValue) {
             error = "unknown option: " + std::string(argv[i]);
             return false;
@@ -115,6 +128,8 @@ bool parseOptions(int argc, char **argv, Options &options, std::string &error)
             ok = parseCount(value, 3600000L, options.latencyTimerMs);
         } else if (name == "--fault") {
             ok = parseFault(value, options);
+        } else if (name == "--stray") {
+            ok = decodeRawBytes(value, options.stray) && !options.stray.empty();
         }
         if (!ok || value.empty()) {
             error = "bad value for " + name + ": '" + value + "'";
@@ -146,6 +161,8 @@ Options:
   --latency-timer MS hold reply bytes as a USB serial adapter does: until
                      MS have passed since the first held byte, or 62 bytes
                      are held (default 0: not held; FTDI chips: 16)
+  --stray HEX        the bytes of stray-before=N and stray-inside=N, as hex
+                     pairs (default 20, a space; 11 is XON, 13 XOFF)
   --fault MODE       misbehave in one way:
                        silent           never answer
                        silent-after=N   answer N frames, then never again
@@ -169,6 +186,23 @@ Options:
                        dribble=N        send every reply byte N ms after the
                                         one before, the first N ms after the
                                         command
+                       stray-before=N   the --stray bytes before every N-th
+                                        reply
+                       stray-inside=N   the --stray bytes before the last
+                                        byte of every N-th reply
+                       echo             send every command back before its
+                                        reply
+                       restart-after=N  answer N frames, then answer the next
+                                        with the greeting's reply "A9OK#"
+                                        instead of carrying it out
+                       restart-lose-after=N  the same, and forget every value
+                                        written since the last save
+                       late-keepalive=N  answer N keep-alives, then each
+                                        later one 2200 ms late
+                       double-keepalive  answer every keep-alive twice, the
+                                        second time 20 ms later
+                       wrong-page-after=N  answer N frames, then every read of
+                                        a page with the next page's answer
   --help             show this text
 
 Commands: $A9% $C0% $A6<page>% $A7<page>% $A4<page><value>%
