@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -22,6 +23,7 @@ static const QString sStopped("Error: The NVRAM read stopped at page ");
 static const QString sKept(" pages were read; they are kept in %2, which is not offered for "
                            "writing back. ");
 static const QString sOldKept("The existing %1 was not changed.");
+static const QString sLookAtIt(" Look at it, then remove it or read under another name.");
 
 // A read dies here, as at a power cut, just before it gives a file this
 // name by a rename or a link. Set only in a forked copy of the test.
@@ -109,16 +111,17 @@ private slots:
         for (int page = 3; page < 14; ++page)
             more += pageText(page) + " | v | d\n";
         QTest::newRow("read up to page 0's value, Cancel reading too")
-                << boardFile("0000 | 0010 | z\n" + pages + more) << "cancel mode=640" << old
+                << boardFile("0000 | 0010 | z\n" + pages + more) << "cancel mode=640:660" << old
                 << pageFrames(11) << sHeader + "0000 | 0010 | z\n" + pages + more.left(8 * 13)
                 << none << QStringList();
-        QTest::newRow("silent board keeps the old dump and .part")
-                << instant + QStringList { "--fault", "silent" } << "read oldpart" << old
-                << pageFrames(1) << old << QByteArray("kept part\n")
-                << QStringList { sStopped
-                                 + "0000: the board did not answer. No page was read; the "
-                                   "existing %2 was not changed. "
-                                 + sOldKept };
+        for (const QString part : { "oldpart", "emptypart" })
+            QTest::newRow(qPrintable("silent board keeps the old dump and " + part))
+                    << instant + QStringList { "--fault", "silent" } << "read " + part << old
+                    << pageFrames(1) << old << QByteArray(part == "oldpart" ? "kept part\n" : "")
+                    << QStringList { sStopped
+                                     + "0000: the board did not answer. No page was read; the "
+                                       "existing %2 was not changed. "
+                                     + sOldKept };
         // Page 0's value is kept in place of an earlier .part.
         QTest::newRow("page 0's value past the page counter")
                 << boardFile("0000 | 99999999999 | z\n") << "read oldpart" << old << pageFrames(1)
@@ -204,19 +207,39 @@ private slots:
             QTest::newRow(qPrintable("link=" + link))
                     << instant << "read link=" + link << none << Frames()
                     << (link == "%1" ? outside : none) << (link == "%2" ? outside : none)
-                    << QStringList { "Error: " + link + " is a symbolic link. Nothing was read." };
-        // Whatever its mode, another user's .part may belong to a read of
-        // theirs that is still running.
-        for (const QString step : { "foreign", "asuser", "hardlink" })
+                    << QStringList { "Error: " + link + " is a symbolic link. Nothing was read."
+                                     + sLookAtIt };
+        // Only a running read's lock keeps a .part from another read; a dead
+        // read's of another user is moved aside, and so is a dead read's
+        // .part beside its copy of the dump, which goes.
+        const QByteArray zero = sHeader + "0000 | 0 | z\n";
+        const QString moved("Note: %2 was left by a read of %4 that no longer runs; its pages were "
+                            "moved to %5.%4-20260102-030405.nvr.part. Ask %4 whether they are "
+                            "still wanted.");
+        for (const QString step :
+             { "foreign", "asuser", "live asuser", "hardlink", "kill=%1~ asuser" }) {
+            const bool refused = step == "hardlink" || step.contains("live");
             QTest::newRow(qPrintable("earlier part " + step))
-                    << instant << "read oldpart " + step << old << Frames() << old
-                    << QByteArray("kept part\n")
-                    << QStringList { "Error: %2 "
-                                     + QString(step == "hardlink"
-                                                       ? "has another name (a hard link)"
-                                                       : "belongs to another user, whose read of "
-                                                         "that name may be running")
-                                     + ". Nothing was read." };
+                    << boardFile("0000 | 0 | z\n") << "read mode=664 oldpart " + step << old
+                    << (refused                         ? Frames()
+                                : step.contains("kill") ? pageFrames(1) + pageFrames(1)
+                                                        : pageFrames(1))
+                    << (refused ? old : zero) << (refused ? QByteArray("kept part\n") : none)
+                    << QStringList { step == "hardlink"
+                                             ? "Error: %2 has another name (a hard link). "
+                                               "Nothing was read."
+                                                     + sLookAtIt
+                                             : step.contains("live")
+                                             ? "Error: %2 belongs to a read of that name by root "
+                                               "that is running now. Nothing was read. Wait until "
+                                               "that read ends, or read under another name."
+                                             : QString(moved).replace(
+                                                     "%4", step == "foreign" ? "daemon" : "root") };
+        }
+        // Another user's dump, closed to this one, is still kept.
+        QTest::newRow("mode=600 dump asuser, umask 077")
+                << boardFile("0000 | 0 | z\n") << "read mode=600:600 asuser umask" << old
+                << pageFrames(1) << zero << none << QStringList();
         // The header and page 0 fit in 60 bytes, page 1's line does not.
         QTest::newRow("disk fills at page 0")
                 << boardFile(four) << "read oldpart fsize=40" << old << pageFrames(1) << old << none
@@ -367,7 +390,10 @@ private:
         const QString dumpPath = sNvramDir + name + ".nvr", partPath = dumpPath + ".part",
                       backupPath = dumpPath + "~", upload = m_scratch.filePath("upload.nvr");
         const auto at = [&](QString text) {
-            return text.replace("%1", dumpPath).replace("%2", partPath).replace("%3", upload);
+            return text.replace("%1", dumpPath)
+                    .replace("%2", partPath)
+                    .replace("%3", upload)
+                    .replace("%5", sNvramDir + name);
         };
         const auto arg = [&](const char *key) {
             return at(steps.section(key, 1, 1).section(' ', 0, 0));
@@ -377,8 +403,8 @@ private:
             return dir.entryList({ ".*", "*.new" }, QDir::Files | QDir::Hidden);
         };
         const bool write = steps.startsWith("write");
-        if (steps.contains("oldpart"))
-            writeAll(partPath, "kept part\n");
+        if (steps.contains("oldpart") || steps.contains("emptypart"))
+            writeAll(partPath, steps.contains("oldpart") ? "kept part\n" : "");
         // Another user's .part; as an ordinary account the test cannot make one.
         if (steps.contains("foreign")
             && ::chown(QFile::encodeName(partPath), ::geteuid() + 1, -1) != 0)
@@ -390,7 +416,7 @@ private:
             writeAll(write ? upload : dumpPath, input);
         if (!input.isNull() && !write)
             writeAll(backupPath, "older backup\n");
-        const QString mode = arg("mode=");
+        const QString mode = arg("mode=").section(':', 0, 0);
         if (!mode.isEmpty())
             QVERIFY(::chmod(QFile::encodeName(dumpPath), mode.toUInt(nullptr, 8)) == 0);
         // A file outside the dump directory, for a link to it planted there.
@@ -436,6 +462,15 @@ private:
                 QCOMPARE(strays(),
                          killAt == backupPath ? QStringList { name + ".nvr~.new" } : QStringList());
             }
+            // The .part's age names it when it is moved aside.
+            const timespec written[2] = {
+                { 0, UTIME_OMIT },
+                { QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)).toSecsSinceEpoch(), 0 }
+            };
+            ::utimensat(AT_FDCWD, QFile::encodeName(partPath), written, 0);
+            // A read of that name that runs elsewhere holds the .part's lock.
+            const int held = steps.contains("live") ? ::open(qPrintable(partPath), O_RDONLY) : -1;
+            QVERIFY(held < 0 || ::flock(held, LOCK_EX) == 0);
             // Someone else swaps or removes the .part once it holds page 0.
             const QString other = sNvramDir + "../other";
             writeAll(other, "someone else's\n");
@@ -452,6 +487,14 @@ private:
                 && (::geteuid() != 0 || ::chmod(QFile::encodeName(sNvramDir + ".."), 0755) != 0
                     || ::chmod(QFile::encodeName(sNvramDir), 0777) != 0 || ::seteuid(1000) != 0))
                 QSKIP("This account may not act as another.");
+            if (steps.contains("asuser")
+                && ::access(QFile::encodeName(sNvramDir), W_OK | X_OK) != 0) {
+                QVERIFY(::seteuid(0) == 0);
+                QSKIP(qPrintable("uid 1000 cannot enter " + QDir::tempPath()
+                                 + " (TMPDIR): give a TMPDIR that others may enter"));
+            }
+            // A technician whose umask closes files to everyone else.
+            const mode_t umask = ::umask(steps.contains("umask") ? 077 : 022);
             // Writes past the limit fail with EFBIG instead of killing the test.
             rlimit original {};
             getrlimit(RLIMIT_FSIZE, &original);
@@ -461,6 +504,9 @@ private:
                 setrlimit(RLIMIT_FSIZE, &limited);
             link.readInto(name, steps.startsWith("cancel") ? "btnCancel" : "btnOK");
             QVERIFY(!steps.contains("asuser") || ::seteuid(0) == 0);
+            ::umask(umask);
+            if (held >= 0)
+                ::close(held);
             if (meddler.joinable())
                 meddler.join();
             setrlimit(RLIMIT_FSIZE, &original);
@@ -477,11 +523,20 @@ private:
                          input.isNull()     ? QByteArray()
                                  : complete ? input
                                             : QByteArray("older backup\n"));
-            // No more and no less readable than the dump it keeps.
+            // The group's, as the dump it keeps is to those who could read it.
             struct stat status = {};
-            QVERIFY(mode.isEmpty()
+            const QString kept = arg("mode=").section(':', 1, 1);
+            QVERIFY(kept.isEmpty()
                     || (::stat(QFile::encodeName(backupPath), &status) == 0
-                        && (status.st_mode & 0777) == mode.toUInt(nullptr, 8)));
+                        && (status.st_mode & 0777) == kept.toUInt(nullptr, 8)));
+            QVERIFY(!complete || dump.isNull() || !linked.isEmpty()
+                    || (::stat(QFile::encodeName(dumpPath), &status) == 0
+                        && (status.st_mode & 0777) == 0664));
+            const QStringList aside = dir.entryList({ "*-20260102-030405.nvr.part" });
+            QCOMPARE(aside.size(), int(warnings.join(' ').contains("moved to")));
+            for (const QString &file : aside)
+                QCOMPARE(readAll(dir.filePath(file)),
+                         killAt.isEmpty() ? "kept part\n" : sHeader + "0000 | 0 | z\n");
             QCOMPARE(readAll(outside), QByteArray("outside\n"));
             QCOMPARE(strays(), QStringList());
         }
