@@ -56,6 +56,26 @@ private slots:
         QCOMPARE(next->readAllStandardError().replace(
                          "This plugin does not support propagateSizeHints()\n", ""),
                  QByteArray());
+        // A lock file that cannot be opened, or that someone else put in
+        // the way, is not this user's lock: the tool says so and starts.
+        const QString lock = socketPath() + "-lockfile";
+        for (const QString why : { "Is a directory", "belongs to another user" }) {
+            QFile::remove(lock);
+            QFile planted(lock);
+            QVERIFY(why.startsWith("Is") ? QDir().mkdir(lock) : planted.open(QIODevice::WriteOnly));
+            if (planted.isOpen() && ::fchown(planted.handle(), ::getuid() + 1, -1) != 0)
+                QSKIP("This account may not give a file to another user.");
+            QProcess *tool = startTool(CLOSE_WINDOW_PATH);
+            QVERIFY(tool->waitForFinished(15000));
+            QCOMPARE(tool->readAllStandardOutput(), QByteArray("AUX NVRAM - 01.00.2\n"));
+            QVERIFY2(tool->readAllStandardError().contains(
+                             "Another copy of this program for this user is not looked for: its "
+                             "lock file " + lock.toUtf8() + " " + why.toUtf8()
+                             + ". Starting all the same. Remove that file, or ask an "
+                               "administrator to.\n"),
+                     qPrintable(why));
+            QDir().rmdir(lock);
+        }
     }
 
     // A message too long is refused without a buffer for it; the primary
