@@ -1,8 +1,12 @@
 // Preloaded into the real tool (LD_PRELOAD): once its event loop runs, this
 // prints the main window's title and closes the window as its close button
-// does, so that a test sees the tool's own title and exit status.
+// does, so that a test sees the tool's own title and exit status. Given a
+// port (AUX_NVRAM_EXTRA_PORTS), it connects to it instead and leaves the
+// tool running.
 
 #include <QApplication>
+#include <QComboBox>
+#include <QPushButton>
 #include <QTimer>
 #include <QWidget>
 
@@ -15,7 +19,14 @@ static void closeMainWindowOnceRunning()
             if (window->inherits("MainWindow") && window->isVisible()) {
                 std::printf("%s\n", qPrintable(window->windowTitle()));
                 std::fflush(stdout);
-                window->close();
+                auto *ports = window->findChild<QComboBox *>("comboBoxSerialPorts");
+                if (!qEnvironmentVariableIsSet("AUX_NVRAM_EXTRA_PORTS")) {
+                    window->close();
+                    continue;
+                }
+                ports->setCurrentIndex(ports->count() - 1);
+                emit ports->textActivated(ports->currentText());
+                window->findChild<QPushButton *>("btnConnectPort")->click();
             }
         }
     });

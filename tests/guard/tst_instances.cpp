@@ -1,12 +1,14 @@
 // The one-instance rule between real tool processes, each run with a private
 // TMPDIR, and a running tool against hostile local clients.
 
+#include "boardlink.h"
 #include "instanceprobes.h"
 
 #include <QLocalSocket>
 #include <QProcess>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
 #include <unistd.h>
 
@@ -70,7 +72,8 @@ private slots:
             QCOMPARE(tool->readAllStandardOutput(), QByteArray("AUX NVRAM - 01.00.2\n"));
             QVERIFY2(tool->readAllStandardError().contains(
                              "Another copy of this program for this user is not looked for: its "
-                             "lock file " + lock.toUtf8() + " " + why.toUtf8()
+                             "lock file "
+                             + lock.toUtf8() + " " + why.toUtf8()
                              + ". Starting all the same. Remove that file, or ask an "
                                "administrator to.\n"),
                      qPrintable(why));
@@ -100,13 +103,41 @@ private slots:
                             .contains("Message of 50331648 bytes refused"));
     }
 
+    void quitSignal_data()
+    {
+        QTest::addColumn<int>("signo");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+    // A logout's signal ends a connected tool as its close button does:
+    // its port's lock goes with it, and the port opens again at once.
+    void quitSignal()
+    {
+        QFETCH(int, signo);
+        BoardSimProcess sim;
+        QVERIFY(sim.start({ "--baud", "0" }));
+        QProcess *tool = startTool(CLOSE_WINDOW_PATH, sim.portName());
+        const QString lock = "/var/lock/LCK.." + sim.portName().mid(5).replace('/', '_');
+        QTRY_VERIFY_WITH_TIMEOUT(
+                readAll(lock).startsWith(QByteArray::number(tool->processId()) + '\n'), 15000);
+        QCOMPARE(::kill(pid_t(tool->processId()), signo), 0);
+        QVERIFY(tool->waitForFinished(5000));
+        QCOMPARE(tool->exitStatus() == QProcess::NormalExit ? tool->exitCode() : -1, 0);
+        QVERIFY(!QFileInfo::exists(lock));
+        QSerialPort port(sim.portName());
+        QVERIFY(port.open(QIODevice::ReadWrite));
+    }
+
 private:
-    QProcess *startTool(const QString &preload = QString())
+    QProcess *startTool(const QString &preload = QString(), const QString &port = QString())
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("TMPDIR", m_tmp->path());
         env.insert("XDG_RUNTIME_DIR", m_tmp->path());
         env.insert("QT_QPA_PLATFORM", "offscreen");
+        if (!port.isEmpty())
+            env.insert("AUX_NVRAM_EXTRA_PORTS", port);
         if (!preload.isEmpty()) {
             env.insert("LD_PRELOAD", preload);
             env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
