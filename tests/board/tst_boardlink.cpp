@@ -160,6 +160,29 @@ private slots:
                  QStringList { "VYK NVRAM|Can't open no-such-port, error code 1 No such file "
                                "or directory" });
         verifyDisconnectedLook(*link.window);
+        // The board's port locked by another user's program that no longer
+        // runs: this user cannot remove the lock, and is told who can.
+        const QString pts = link.sim.portName().mid(5),
+                      stale = "/run/lock/LCK.." + QString(pts).replace('/', '_');
+        if (::geteuid() == 0) {
+            // No process has the number pid_max.
+            writeAll(stale,
+                     readAll("/proc/sys/kernel/pid_max").trimmed() + "\naux-nvram\n"
+                             + QSysInfo::machineHostName().toUtf8() + '\n');
+            QVERIFY(::chown(QFile::encodeName(stale), 1, 1) == 0 && ::seteuid(1000) == 0);
+            choosePort(*link.window, link.sim.portName());
+            click(*link.window, "btnConnectPort");
+            QVERIFY(::seteuid(0) == 0 && QFile::remove(stale));
+            QCOMPARE(answerer.messages().value(1),
+                     "VYK NVRAM|Can't open " + pts
+                             + ", error code 2 Permission error while locking the device. Its lock "
+                               "file "
+                             + stale
+                             + " was left by daemon, whose program no longer runs, and only "
+                               "daemon or an administrator may remove it: ask an administrator "
+                               "to remove "
+                             + stale + ".");
+        }
 
         double clickedAt = link.connect(); // its green button is checked with the hang-ups
 
