@@ -31,9 +31,8 @@ QString staleLockText(const QString &sPortName)
         if (bHolderRuns || bRemovable)
             return QString();
         const struct passwd *owner = ::getpwuid(lock.st_uid);
-        return QStringLiteral("Its lock file %1 was left by %2, whose program no longer runs, "
-                              "and only %2 or an administrator may remove it: ask an "
-                              "administrator to remove %1.")
+        return QStringLiteral("Its lock file %1 was left by %2, whose program no longer runs: ask "
+                              "an administrator to remove %1.")
                 .arg(QFileInfo(sPath).canonicalFilePath(),
                      owner ? QString::fromLocal8Bit(owner->pw_name) : QString::number(lock.st_uid));
     }

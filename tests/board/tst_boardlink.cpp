@@ -178,9 +178,8 @@ private slots:
                              + ", error code 2 Permission error while locking the device. Its lock "
                                "file "
                              + stale
-                             + " was left by daemon, whose program no longer runs, and only "
-                               "daemon or an administrator may remove it: ask an administrator "
-                               "to remove "
+                             + " was left by daemon, whose program no longer runs: ask an "
+                               "administrator to remove "
                              + stale + ".");
         }
 

@@ -463,11 +463,10 @@ private:
                          killAt == backupPath ? QStringList { name + ".nvr~.new" } : QStringList());
             }
             // The .part's age names it when it is moved aside.
-            const timespec written[2] = {
-                { 0, UTIME_OMIT },
-                { QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)).toSecsSinceEpoch(), 0 }
-            };
-            ::utimensat(AT_FDCWD, QFile::encodeName(partPath), written, 0);
+            QFile stamped(partPath);
+            if (stamped.open(QIODevice::ReadOnly))
+                stamped.setFileTime(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)),
+                                    QFileDevice::FileModificationTime);
             // A read of that name that runs elsewhere holds the .part's lock.
             const int held = steps.contains("live") ? ::open(qPrintable(partPath), O_RDONLY) : -1;
             QVERIFY(held < 0 || ::flock(held, LOCK_EX) == 0);
@@ -487,12 +486,9 @@ private:
                 && (::geteuid() != 0 || ::chmod(QFile::encodeName(sNvramDir + ".."), 0755) != 0
                     || ::chmod(QFile::encodeName(sNvramDir), 0777) != 0 || ::seteuid(1000) != 0))
                 QSKIP("This account may not act as another.");
-            if (steps.contains("asuser")
-                && ::access(QFile::encodeName(sNvramDir), W_OK | X_OK) != 0) {
-                QVERIFY(::seteuid(0) == 0);
-                QSKIP(qPrintable("uid 1000 cannot enter " + QDir::tempPath()
-                                 + " (TMPDIR): give a TMPDIR that others may enter"));
-            }
+            if (steps.contains("asuser") && ::access(QFile::encodeName(sNvramDir), W_OK | X_OK) != 0
+                && ::seteuid(0) == 0)
+                QSKIP("uid 1000 cannot enter this TMPDIR: give one that others may enter too.");
             // A technician whose umask closes files to everyone else.
             const mode_t umask = ::umask(steps.contains("umask") ? 077 : 022);
             // Writes past the limit fail with EFBIG instead of killing the test.
