@@ -151,7 +151,10 @@ PartOpening openPart(const QString &sPartPath)
         if (part.sError.isEmpty() && status.st_nlink != 1)
             part.sError = QStringLiteral("has another name (a hard link)");
         // The lock dies with the read that holds it, however that ends.
-        if (part.sError.isEmpty() && fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // One made just now may be held for an instant by another read that
+        // looks whether it is dead; nothing else holds it.
+        if (part.sError.isEmpty() && fd >= 0
+            && ::flock(fd, part.bCreated ? LOCK_EX : LOCK_EX | LOCK_NB) != 0) {
             part.sError = errno == EWOULDBLOCK
                     ? QStringLiteral("belongs to a read of that name by %1 that is running now")
                               .arg(ownerName(status.st_uid))
@@ -178,16 +181,20 @@ PartOpening openPart(const QString &sPartPath)
             part.fd = fd;
             return part;
         }
-        // Another user's dead read: its pages are nowhere else.
-        part.sAside = moveAside(sPartPath, sPartExt, sPartExt, status);
+        // Another user's dead read: its pages are nowhere else. An empty
+        // file holds none.
+        const bool bEmpty = status.st_size == 0;
+        if (!bEmpty)
+            part.sAside = moveAside(sPartPath, sPartExt, sPartExt, status);
+        const bool bGone = bEmpty ? ::unlink(name.constData()) == 0 : !part.sAside.isEmpty();
         const int moveError = errno;
         if (fd >= 0)
             ::close(fd);
         part.sAsideOwner = ownerName(status.st_uid);
-        if (part.sAside.isEmpty()) {
+        if (!bGone) {
             part.bRefused = true;
             part.sError = QStringLiteral("was left by a read of %1 that no longer runs, and could "
-                                         "not be moved aside: %2")
+                                         "not be moved out of the way: %2")
                                   .arg(part.sAsideOwner, systemReason(moveError));
             part.sAdvice = QStringLiteral("Ask %1 or an administrator to remove it, or read under "
                                           "another name.")
