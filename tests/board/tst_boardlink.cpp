@@ -166,21 +166,15 @@ private slots:
                       stale = "/run/lock/LCK.." + QString(pts).replace('/', '_');
         if (::geteuid() == 0) {
             // No process has the number pid_max.
-            writeAll(stale,
-                     readAll("/proc/sys/kernel/pid_max").trimmed() + "\naux-nvram\n"
-                             + QSysInfo::machineHostName().toUtf8() + '\n');
+            writeAll(stale, readAll("/proc/sys/kernel/pid_max"));
             QVERIFY(::chown(QFile::encodeName(stale), 1, 1) == 0 && ::seteuid(1000) == 0);
             choosePort(*link.window, link.sim.portName());
             click(*link.window, "btnConnectPort");
             QVERIFY(::seteuid(0) == 0 && QFile::remove(stale));
-            QCOMPARE(answerer.messages().value(1),
-                     "VYK NVRAM|Can't open " + pts
-                             + ", error code 2 Permission error while locking the device. Its lock "
-                               "file "
-                             + stale
-                             + " was left by daemon, whose program no longer runs: ask an "
-                               "administrator to remove "
-                             + stale + ".");
+            const QString text("VYK NVRAM|Can't open %1, error code 2 Permission error while "
+                               "locking the device. Its lock file %2 was left by daemon, whose "
+                               "program no longer runs: ask an administrator to remove %2.");
+            QCOMPARE(answerer.messages().value(1), text.arg(pts, stale));
         }
 
         double clickedAt = link.connect(); // its green button is checked with the hang-ups

@@ -19,13 +19,12 @@ static void closeMainWindowOnceRunning()
             if (window->inherits("MainWindow") && window->isVisible()) {
                 std::printf("%s\n", qPrintable(window->windowTitle()));
                 std::fflush(stdout);
-                auto *ports = window->findChild<QComboBox *>("comboBoxSerialPorts");
-                if (!qEnvironmentVariableIsSet("AUX_NVRAM_EXTRA_PORTS")) {
+                const QString port = qEnvironmentVariable("AUX_NVRAM_EXTRA_PORTS");
+                if (port.isEmpty()) {
                     window->close();
                     continue;
                 }
-                ports->setCurrentIndex(ports->count() - 1);
-                emit ports->textActivated(ports->currentText());
+                emit window->findChild<QComboBox *>()->textActivated(port);
                 window->findChild<QPushButton *>("btnConnectPort")->click();
             }
         }

@@ -88,8 +88,7 @@ private slots:
             const QString lock = "/var/lock/LCK.." + sim.portName().mid(5).replace('/', '_');
             QTRY_VERIFY_WITH_TIMEOUT(
                     readAll(lock).startsWith(QByteArray::number(tool->processId()) + '\n'), 15000);
-            QCOMPARE(::kill(pid_t(tool->processId()), signo), 0);
-            QVERIFY(tool->waitForFinished(5000));
+            QVERIFY(::kill(pid_t(tool->processId()), signo) == 0 && tool->waitForFinished(5000));
             QCOMPARE(tool->exitStatus() == QProcess::NormalExit ? tool->exitCode() : -signo, 0);
             QVERIFY(!QFileInfo::exists(lock)
                     && QSerialPort(sim.portName()).open(QIODevice::ReadWrite));
