@@ -104,7 +104,7 @@ FAULTS = [
     ("F48", "singleapplication/qtlocalpeer.cpp", "return socket.read(qstrlen(ack)) == ack;",
      "return !socket.read(qstrlen(ack)).isEmpty();"),
     ("F49", "singleapplication/qtlocalpeer.cpp",
-     "        QFile::remove(QDir::cleanPath(QDir::tempPath()) + QLatin1Char('/') + socketNameText);\n",
+     "        QFile::remove(socketNameText);\n",
      "\n"),
     ("F50", "singleapplication/qtlocalpeer.cpp", "    bytes.truncate(got);\n", "\n"),
     ("F51", "singleapplication/qtlocalpeer.cpp", "socket->write(ack, qstrlen(ack));",
@@ -128,7 +128,7 @@ FAULTS = [
      "if (false)"),
     ("F60", "mainwindow/nvramread.cpp", "        reasons.removeDuplicates();\n", "\n"),
     ("F61", "mainwindow/dumpfiles.cpp", "    if (source < 0 && errno == ENOENT)", "    if (source < 0)"),
-    ("F62", "mainwindow/nvramread.cpp", "(!bPartExisted || QFileInfo(sPartPath).size() == 0)", "true"),
+    ("F62", "mainwindow/nvramread.cpp", "(part.bCreated || (report.bWriteFailed && file.size() == 0))", "true"),
     ("F63", "mainwindow/nvramread.cpp", "QIODevice::WriteOnly | QIODevice::Append |",
      "QIODevice::WriteOnly |"),
     ("F64", "mainwindow/nvramread.cpp", "        file.resize(iWholeLines);\n", "\n"),
@@ -186,8 +186,8 @@ FAULTS = [
     # links and backups in the shared directory, honest write replies, a dead line, a hung-up port
     ("F99", "mainwindow/nvramread.cpp", "        if (!sRefusal.isEmpty() && sWarning.isEmpty())",
      "        if (false)"),
-    ("F100", "mainwindow/dumpfiles.cpp", "    if (sError.isEmpty() && status.st_uid != ::geteuid())",
-     "    if (false)"),
+    ("F100", "mainwindow/dumpfiles.cpp", "::flock(fd, part.bCreated ? LOCK_EX : LOCK_EX | LOCK_NB) != 0",
+     "false"),
     ("F101", "mainwindow/dumpfiles.cpp", "    if (!bWritten) {", "    if (false) {"),
     ("F102", "mainwindow/nvramlines.cpp", "\n                || character == QLatin1Char('#'))", ")"),
     ("F103", "mainwindow/nvramread.cpp", "        if (bValueHadNul || bReplyHadNul)", "        if (false)"),
@@ -199,16 +199,14 @@ FAULTS = [
     ("F108", "mainwindow/nvramread.cpp", "        report.bWriteFailed = true;\n", ""),
     # the shared directory: the tool's own name for it, leftovers, two technicians
     ("F109", "mainwindow/nvramdir.cpp", "\"/opt/VYK_PLUS/NVRAM/AUXPCB/\"", "\"/opt/VYK_PLUS/NVRAM/AUXPCB\""),
-    ("F110", "mainwindow/dumpfiles.cpp", "        ::unlink(newName.constData());\n\n    const int source",
-     "        ;\n\n    const int source"),
+    ("F110", "mainwindow/dumpfiles.cpp", "bSame ? ::unlink(newName.constData()) != 0", "bSame ? false"),
     ("F111", "mainwindow/dumpfiles.cpp", "O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);",
      "O_TMPFILE | O_WRONLY | O_CREAT | O_CLOEXEC, 0600);"),
-    ("F112", "mainwindow/dumpfiles.cpp", "::fchmod(copy, status.st_mode & 0666) == 0 && ", ""),
-    ("F113", "mainwindow/nvramread.cpp", "const bool bPartIntact = DumpFiles::namesFile(sPartPath, fd);",
+    ("F112", "mainwindow/dumpfiles.cpp", "(status.st_mode & 0666) | groupMode", "status.st_mode & 0666"),
+    ("F113", "mainwindow/nvramread.cpp", "const bool bPartIntact = DumpFiles::namesFile(sPartPath, part.fd);",
      "const bool bPartIntact = true;"),
-    ("F114", "mainwindow/dumpfiles.cpp", "    if (sError.isEmpty() && status.st_nlink != 1)", "    if (false)"),
-    ("F115", "mainwindow/dumpfiles.cpp",
-     "\n                || (::lstat(name.constData(), &status) == 0 && status.st_uid != ::geteuid());", ";"),
+    ("F114", "mainwindow/dumpfiles.cpp", "if (part.sError.isEmpty() && status.st_nlink != 1)", "if (false)"),
+    ("F115", "mainwindow/dumpfiles.cpp", "if (source < 0 && errno == EACCES)", "if (false)"),
     ("F116", "mainwindow/nvramreport.cpp", "    else if (!bPartIntact)\n", "    else if (false)\n"),
     # what SEND puts into a board reads back as the line says; texts that add up; the companion
     ("F117", "mainwindow/nvramlines.cpp", "\"^[0-9A-F]{4}$\"", "\"^[0-9A-F]{4,5}$\""),
@@ -247,6 +245,17 @@ FAULTS = [
     ("F140", "mainwindow/connection.cpp", "        lowLatency.restore(serialPort.handle());\n", ""),
     # SEND reads only a regular file
     ("F141", "mainwindow/nvramwrite.cpp", " || !S_ISREG(status.st_mode)) {", ") {"),
+    # one name, several technicians: dead reads, the group's modes, signals, planted locks
+    ("F142", "mainwindow/dumpfiles.cpp", "::fchmod(fd, 0664) != 0", "::fchmod(fd, 0644) != 0"),
+    ("F143", "mainwindow/dumpfiles.cpp", "        if (status.st_uid == ::geteuid()) {", "        if (true) {"),
+    ("F144", "mainwindow/nvramread.cpp", "(part.bCreated || (report.bWriteFailed && file.size() == 0))",
+     "(part.bCreated || file.size() == 0)"),
+    ("F145", "main/main.cpp", "    QuitSignals quitSignals;\n", ""),
+    ("F146", "singleapplication/qtlocalpeer.cpp", "if (lockFile.hasLock() || !lockFile.isOpen())",
+     "if (lockFile.hasLock())"),
+    ("F147", "singleapplication/qtlocalpeer.cpp", " && opened.st_uid == ::geteuid()", ""),
+    ("F148", "mainwindow/stalelock.cpp", "|| lock.st_uid == ::geteuid()", "|| true"),
+    ("F149", "mainwindow/dumpfiles.cpp", "if (!bEmpty)\n            part.sAside", "if (true)\n            part.sAside"),
 ]
 
 

@@ -220,6 +220,7 @@ private slots:
                             "they are still wanted.");
         for (const auto &[step, text] : QList<QPair<QString, QString>> {
                      { "oldpart asuser", moved },
+                     { "emptypart asuser", "" }, // holds no page
                      { "oldpart kill=%1~ asuser", moved },
                      { "oldpart live asuser",
                        "Error: %2 belongs to a read of that name by root that is running now. "
