@@ -489,7 +489,8 @@ private:
                             != 0
                     || ::seteuid(1000) != 0))
                 QSKIP("This account may not act as another.");
-            if (steps.contains("asuser") && ::access(QFile::encodeName(sNvramDir), W_OK | X_OK) != 0
+            if (steps.contains("asuser")
+                && ::euidaccess(QFile::encodeName(sNvramDir), W_OK | X_OK) != 0
                 && ::seteuid(0) == 0)
                 QSKIP("uid 1000 cannot enter this TMPDIR: give one that others may enter too.");
             // A technician whose umask closes files to everyone else.
