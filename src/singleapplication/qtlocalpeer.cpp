@@ -11,6 +11,8 @@
 #include <QLocalSocket>
 #include <QRegularExpression>
 
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -82,9 +84,11 @@ QtLocalPeer::QtLocalPeer(QObject *parent, const QString &appId)
         && S_ISREG(opened.st_mode) && opened.st_uid == ::geteuid()
         && ::fchmod(lockFile.handle(), 0600) == 0)
         return;
-    const QString sWhy = lockFile.isOpen() ? QStringLiteral("belongs to another user")
-            : bLink                        ? QStringLiteral("is a symbolic link")
-                                           : lockFile.errorString();
+    const QString sWhy = bLink             ? QStringLiteral("is a symbolic link")
+            : !lockFile.isOpen()           ? lockFile.errorString()
+            : !S_ISREG(opened.st_mode)     ? QStringLiteral("is not a regular file")
+            : opened.st_uid != ::geteuid() ? QStringLiteral("belongs to another user")
+                                           : QString::fromLocal8Bit(std::strerror(errno));
     lockFile.close();
     qWarning("%s",
              qPrintable(QStringLiteral("Another copy of this program for this user is not "
