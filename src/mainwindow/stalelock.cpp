@@ -13,7 +13,7 @@ QString staleLockText(const QString &sPortName)
 {
     const QString sFile = QStringLiteral("LCK..")
             + QString(sPortName).replace(QLatin1Char('/'), QLatin1Char('_'));
-    // The serial port library's lock directories, in its order.
+    // Where serial port locks are kept; the first that holds one counts.
     for (const char *dir : { "/var/lock", "/run/lock", "/tmp" }) {
         const QString sPath = QString::fromLatin1(dir) + QLatin1Char('/') + sFile;
         struct stat lock = {};
