@@ -69,7 +69,6 @@ QtLocalPeer::QtLocalPeer(QObject *parent, const QString &appId)
       socketNameText(instanceDir() + QLatin1Char('/') + socketNameFor(appId, ::getuid()))
 {
     server = new QLocalServer(this);
-    server->setSocketOptions(QLocalServer::UserAccessOption);
 
     const QString lockName = socketNameText + QLatin1String("-lockfile");
     lockFile.setFileName(lockName);
