@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "quitsignals.h"
 #include "qtsingleapplication.h"
 
 int main(int argc, char *argv[])
@@ -10,6 +11,8 @@ int main(int argc, char *argv[])
     if (app.isAnotherInstanceRunning())
         return 0;
 
+    // A logout or shutdown ends the tool as its close button does.
+    QuitSignals quitSignals;
     MainWindow w;
     w.setWindowTitle(QStringLiteral("AUX NVRAM - ") + QStringLiteral("01.00.2"));
     w.show();

@@ -3,6 +3,7 @@
 
 #include "connection.h"
 #include "serialtransport.h"
+#include "stalelock.h"
 #include "styles.h"
 
 #include <QMessageBox>
@@ -42,10 +43,13 @@ void MainWindow::on_btnConnectPort_clicked()
         return;
     }
 
-    const QString sMessage = QStringLiteral("Can't open %1, error code %2")
-                                     .arg(serialPort.portName())
-                                     .arg(static_cast<int>(serialPort.error()))
+    QString sMessage = QStringLiteral("Can't open %1, error code %2")
+                               .arg(serialPort.portName())
+                               .arg(static_cast<int>(serialPort.error()))
             + QLatin1Char(' ') + serialPort.errorString();
+    const QString sStaleLock = staleLockText(serialPort.portName());
+    if (!sStaleLock.isEmpty())
+        sMessage += QStringLiteral(". ") + sStaleLock;
     QMessageBox::warning(this, sMessageTitle, sMessage, QMessageBox::Ok, QMessageBox::NoButton);
     resetConnectionUi();
 }

@@ -12,12 +12,24 @@ namespace DumpFiles {
 // file"; empty when it is a plain file or absent.
 QString refusal(const QString &path);
 
-// Opens the .part for appending without following a link: created new, or
-// an earlier one that is a plain file of this user with no other name.
-// Returns the descriptor, or -1 with sError set: the system's reason, or,
-// with bRefused set, why the file there is not used ("belongs to another
-// user, ...", also when it cannot be opened).
-int openPart(const QString &sPartPath, QString &sError, bool &bRefused);
+// The .part of a read, opened for appending without following a link and
+// locked for as long as fd stays open: the lock tells a running read from
+// a dead one. Created new, or an earlier one of this user's dead read, a
+// plain file with no other name. Another user's dead read's .part is moved
+// aside first (sAside, sAsideOwner), never emptied.
+struct PartOpening
+{
+    int fd = -1;
+    bool bCreated = false;
+    // Set with sError when the file there is not used (a running read's, a
+    // link, ...); otherwise sError is the system's reason.
+    bool bRefused = false;
+    QString sError;
+    QString sAdvice; // what to do about a refusal, when not the usual
+    QString sAside;
+    QString sAsideOwner;
+};
+PartOpening openPart(const QString &sPartPath);
 
 // Whether path still names the file open on fd.
 bool namesFile(const QString &path, int fd);
@@ -26,7 +38,9 @@ bool namesFile(const QString &path, int fd);
 // same directory, synced, and renames that over sBackupPath: an older
 // backup is replaced only by a whole new one. The copy is named only for
 // the instant before that rename (sBackupPath + ".new"); such a name that a
-// killed read of this user left is removed first. No dump, nothing to keep.
+// dead read of any user left is removed first when it holds this dump,
+// else moved aside. A dump this user may not read is renamed to the backup
+// instead. No dump, nothing to keep. The caller holds the .part's lock.
 // Returns the reason for a failure, or empty.
 QString keepBackup(const QString &sDumpPath, const QString &sBackupPath);
 

@@ -183,33 +183,34 @@ void MainWindow::readNvramToFile(const QString &path)
     for (const QString &sPath : { path, path + sBackupExt, sPartPath }) {
         const QString sRefusal = DumpFiles::refusal(sPath);
         if (!sRefusal.isEmpty() && sWarning.isEmpty())
-            sWarning = NvramReport::refusedText(sPath, sRefusal);
+            sWarning = NvramReport::refusedText(sPath, sRefusal, QString());
     }
-    const bool bPartExisted = QFileInfo::exists(sPartPath);
     QString sError;
-    bool bRefused = false;
-    const int fd = sWarning.isEmpty() ? DumpFiles::openPart(sPartPath, sError, bRefused) : -1;
-    if (fd < 0 && sWarning.isEmpty()) {
-        sWarning = bRefused ? NvramReport::refusedText(sPartPath, sError)
-                            : NvramReport::cannotCreateText(sPartPath, sError);
+    DumpFiles::PartOpening part;
+    if (sWarning.isEmpty())
+        part = DumpFiles::openPart(sPartPath);
+    if (part.fd < 0 && sWarning.isEmpty()) {
+        sWarning = part.bRefused ? NvramReport::refusedText(sPartPath, part.sError, part.sAdvice)
+                                 : NvramReport::cannotCreateText(sPartPath, part.sError);
     }
-    QFile file;
-    if (fd >= 0) {
-        file.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
-                  QFileDevice::AutoCloseHandle);
+    if (part.fd >= 0) {
+        // The descriptor holds the .part's lock: it stays open until the
+        // dump is in place, so that no other read takes this one for dead.
+        QFile file;
+        file.open(part.fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
+                  QFileDevice::DontCloseHandle);
         NvramReport report;
         readNvramPages(file, sPartPath, report);
         // The directory is shared: what is renamed or removed under the
         // .part's name, or named as this read's pages, must still be the
         // file this read wrote.
-        const bool bPartIntact = DumpFiles::namesFile(sPartPath, fd);
-        file.close();
+        const bool bPartIntact = DumpFiles::namesFile(sPartPath, part.fd);
 
         if (!report.complete()) {
             // An earlier .part stays, unless this read emptied it for a page
             // that it then could not write.
             if (bPartIntact && report.iPagesRead == 0
-                && (!bPartExisted || QFileInfo(sPartPath).size() == 0))
+                && (part.bCreated || (report.bWriteFailed && file.size() == 0)))
                 QFile::remove(sPartPath);
             sWarning = report.readStoppedText(path, sPartPath, QFile::exists(path),
                                               QFile::exists(sPartPath), bPartIntact);
@@ -221,6 +222,12 @@ void MainWindow::readNvramToFile(const QString &path)
             sWarning = report.readNotesText(path);
             sDetails = report.details();
         }
+        file.close();
+        ::close(part.fd);
+    }
+    if (!part.sAside.isEmpty()) {
+        const QString sNote = NvramReport::movedAsideText(sPartPath, part.sAsideOwner, part.sAside);
+        sWarning = sWarning.isEmpty() ? sNote : sWarning + QLatin1Char(' ') + sNote;
     }
 
     MainPollingTimer->start(iPollingIntervalMs);

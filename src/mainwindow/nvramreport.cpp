@@ -119,12 +119,22 @@ QString NvramReport::badNameText(const QString &sName)
             .arg(maxDumpNameBytes());
 }
 
-QString NvramReport::refusedText(const QString &sPath, const QString &sReason)
+QString NvramReport::refusedText(const QString &sPath, const QString &sReason,
+                                 const QString &sAdvice)
 {
-    return QStringLiteral(
-                   "Error: %1 %2. Nothing was read. Choose another name, or ask whoever made "
-                   "that file to remove it.")
-            .arg(sPath, sReason);
+    return QStringLiteral("Error: %1 %2. Nothing was read. %3")
+            .arg(sPath, sReason,
+                 sAdvice.isEmpty() ? QStringLiteral("Look at it, then remove it or read under "
+                                                    "another name.")
+                                   : sAdvice);
+}
+
+QString NvramReport::movedAsideText(const QString &sPartPath, const QString &sOwner,
+                                    const QString &sAside)
+{
+    return QStringLiteral("Note: %1 was left by a read of %2 that no longer runs; its pages "
+                          "were moved to %3. Ask %2 whether they are still wanted.")
+            .arg(sPartPath, sOwner, sAside);
 }
 
 QString NvramReport::cannotCreateText(const QString &sPath, const QString &sReason)

@@ -40,7 +40,11 @@ public:
                                 bool bDumpExisted);
     QString readNotesText(const QString &sDumpPath) const;
     static QString badNameText(const QString &sName);
-    static QString refusedText(const QString &sPath, const QString &sReason);
+    // sAdvice: what to do; empty for the usual "look at it".
+    static QString refusedText(const QString &sPath, const QString &sReason,
+                               const QString &sAdvice);
+    static QString movedAsideText(const QString &sPartPath, const QString &sOwner,
+                                  const QString &sAside);
     static QString cannotCreateText(const QString &sPath, const QString &sReason);
     static QString cannotReplaceText(const QString &sDumpPath, const QString &sPartPath,
                                      const QString &sReason);

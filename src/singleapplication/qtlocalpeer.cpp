@@ -6,11 +6,15 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QRegularExpression>
 
+#include <cerrno>
+#include <cstring>
 #include <ctime>
+#include <sys/stat.h>
 #include <unistd.h>
 
 const char *QtLocalPeer::ack = "ack";
@@ -44,23 +48,60 @@ QString QtLocalPeer::socketNameFor(const QString &appId, uint uid)
             + QLatin1Char('-') + QString::number(uid, 16);
 }
 
+namespace {
+
+// Where the lock and the socket live: the user's own runtime directory,
+// where nobody else can put a file in their way; else the shared temporary
+// directory.
+QString instanceDir()
+{
+    const QString sRuntime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (QDir::isAbsolutePath(sRuntime) && QFileInfo(sRuntime).isDir())
+        return QDir::cleanPath(sRuntime);
+    return QDir::cleanPath(QDir::tempPath());
+}
+
+} // namespace
+
 QtLocalPeer::QtLocalPeer(QObject *parent, const QString &appId)
     : QObject(parent),
       id(appId.isEmpty() ? QCoreApplication::applicationFilePath() : appId),
-      socketNameText(socketNameFor(appId, ::getuid()))
+      socketNameText(instanceDir() + QLatin1Char('/') + socketNameFor(appId, ::getuid()))
 {
     server = new QLocalServer(this);
 
-    const QString lockName = QDir(QDir::tempPath()).absolutePath() + QLatin1Char('/')
-            + socketNameText + QLatin1String("-lockfile");
+    const QString lockName = socketNameText + QLatin1String("-lockfile");
     lockFile.setFileName(lockName);
-    // A failure shows up in isSecondInstance(), where the lock cannot be taken.
-    lockFile.open(QIODevice::ReadWrite);
+    // Only a plain file of this user's own is this user's lock: anyone may
+    // put a file of that name in a shared directory, and a file others can
+    // read, they can lock.
+    struct stat named = {};
+    struct stat opened = {};
+    const QByteArray path = QFile::encodeName(lockName);
+    const bool bLink = ::lstat(path.constData(), &named) == 0 && S_ISLNK(named.st_mode);
+    if (!bLink && lockFile.open(QIODevice::ReadWrite) && ::fstat(lockFile.handle(), &opened) == 0
+        && S_ISREG(opened.st_mode) && opened.st_uid == ::geteuid()
+        && ::fchmod(lockFile.handle(), 0600) == 0)
+        return;
+    const QString sWhy = bLink             ? QStringLiteral("is a symbolic link")
+            : !lockFile.isOpen()           ? lockFile.errorString()
+            : !S_ISREG(opened.st_mode)     ? QStringLiteral("is not a regular file")
+            : opened.st_uid != ::geteuid() ? QStringLiteral("belongs to another user")
+                                           : QString::fromLocal8Bit(std::strerror(errno));
+    lockFile.close();
+    qWarning("%s",
+             qPrintable(QStringLiteral("Another copy of this program for this user is not "
+                                       "looked for: its lock file %1 %2. Starting all the "
+                                       "same. Remove that file, or ask an administrator "
+                                       "to.")
+                                .arg(lockName, sWhy)));
 }
 
 bool QtLocalPeer::isSecondInstance()
 {
-    if (lockFile.hasLock())
+    // Without a lock of its own this copy cannot tell; it runs rather than
+    // leave its user without a window.
+    if (lockFile.hasLock() || !lockFile.isOpen())
         return false;
 
     if (!lockFile.lock(QtLP_Private::QtLockedFile::ExclusiveLock, false))
@@ -69,7 +110,7 @@ bool QtLocalPeer::isSecondInstance()
     bool listening = server->listen(socketNameText);
     if (!listening && server->serverError() == QAbstractSocket::AddressInUseError) {
         // We hold the lock, so the socket file is a leftover of a primary that died.
-        QFile::remove(QDir::cleanPath(QDir::tempPath()) + QLatin1Char('/') + socketNameText);
+        QFile::remove(socketNameText);
         listening = server->listen(socketNameText);
     }
     if (!listening)

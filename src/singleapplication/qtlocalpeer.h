@@ -21,6 +21,8 @@ public:
     bool isSecondInstance();
     bool sendMessage(const QString &message, int timeout);
     QString applicationId() const { return id; }
+    // The socket's path, in $XDG_RUNTIME_DIR where it is set, else in the
+    // temporary directory; the lock file's is the same with "-lockfile".
     QString socketName() const { return socketNameText; }
     // "qtsingleapp-", the id's first six letters, its CRC-16 and the user id,
     // both in hex; an empty id stands for the executable's path.

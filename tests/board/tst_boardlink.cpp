@@ -153,6 +153,22 @@ private slots:
                  QStringList { "VYK NVRAM|Can't open no-such-port, error code 1 No such file "
                                "or directory" });
         verifyDisconnectedLook(*link.window);
+        // The board's port locked by another user's program that no longer
+        // runs: this user cannot remove the lock, and is told who can.
+        const QString pts = link.sim.portName().mid(5),
+                      stale = "/run/lock/LCK.." + QString(pts).replace('/', '_');
+        if (::geteuid() == 0) {
+            // No process has the number pid_max.
+            writeAll(stale, readAll("/proc/sys/kernel/pid_max"));
+            QVERIFY(::chown(QFile::encodeName(stale), 1, 1) == 0 && ::seteuid(1000) == 0);
+            choosePort(*link.window, link.sim.portName());
+            click(*link.window, "btnConnectPort");
+            QVERIFY(::seteuid(0) == 0 && QFile::remove(stale));
+            const QString text("VYK NVRAM|Can't open %1, error code 2 Permission error while "
+                               "locking the device. Its lock file %2 was left by daemon, whose "
+                               "program no longer runs: ask an administrator to remove %2.");
+            QCOMPARE(answerer.messages().value(1), text.arg(pts, stale));
+        }
 
         double clickedAt = link.connect(); // its green button is checked with the hang-ups
 

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -23,8 +24,8 @@ static const QString sKept(" read; they are kept in %2, which is not offered for
 static const QString sOldKept("The existing %1 was not changed.");
 static const QString sCable(" Check the cable and the port, then read again."),
         sFree(" Free space on the disk, then read again."),
-        sAsk(" Nothing was read. Choose another name, or ask whoever made that file to remove it."),
-        sFix(" Fix the listed lines or the link, then send again.");
+        sFix(" Fix the listed lines or the link, then send again."),
+        sLookAtIt(" Look at it, then remove it or read under another name.");
 
 // A read dies here, as at a power cut, just before it gives a file this
 // name by a rename or a link. Set only in a forked copy of the test.
@@ -73,9 +74,11 @@ static void columns()
     QTest::addColumn<QStringList>("board");
     // "read", "cancel" (the name dialog's other button) or "write", then
     // "name=" the name typed, "seed=" a command sent first, "oldpart" for
-    // an earlier .part, "foreign" of another user, "hardlink" with a second
-    // name, "asuser" the read as an ordinary account, "link=" a path made a
-    // symbolic link, "fsize=" a file size limit, "mode=" the old dump's,
+    // an earlier .part ("emptypart" an empty one), "hardlink" with a second
+    // name, "asuser" the read as an ordinary account ("sticky" directory,
+    // "umask" 077), "live" its .part locked, "link=" a path made a
+    // symbolic link, "fsize=" a file size limit, "mode=" the old dump's
+    // (":" and its ~'s after the read),
     // "kill=" a name the read dies
     // before giving (a second read follows), "swap" or "remove" the .part
     // once it holds page 0; for a write, "delete" the chosen file before
@@ -112,16 +115,17 @@ private slots:
         for (int page = 3; page < 14; ++page)
             more += pageText(page) + " | v | d\n";
         QTest::newRow("read up to page 0's value, Cancel reading too")
-                << boardFile("0000 | 0010 | z\n" + pages + more) << "cancel mode=640" << old
+                << boardFile("0000 | 0010 | z\n" + pages + more) << "cancel mode=640:660" << old
                 << pageFrames(11) << sHeader + "0000 | 0010 | z\n" + pages + more.left(8 * 13)
                 << none << QStringList();
-        QTest::newRow("silent board keeps the old dump and .part")
-                << instant + QStringList { "--fault", "silent" } << "read oldpart" << old
-                << pageFrames(1) << old << QByteArray("kept part\n")
-                << QStringList { sStopped
-                                 + "0000: the board did not answer. No page was read; the "
-                                   "existing %2 was not changed. "
-                                 + sOldKept + sCable };
+        for (const QString part : { "oldpart", "emptypart" })
+            QTest::newRow(qPrintable("silent board keeps the old dump and " + part))
+                    << instant + QStringList { "--fault", "silent" } << "read " + part << old
+                    << pageFrames(1) << old << QByteArray(part == "oldpart" ? "kept part\n" : "")
+                    << QStringList { sStopped
+                                     + "0000: the board did not answer. No page was read; the "
+                                       "existing %2 was not changed. "
+                                     + sOldKept + sCable };
         // Page 0's value is kept in place of an earlier .part.
         QTest::newRow("page 0's value past the page counter")
                 << boardFile("0000 | 99999999999 | z\n") << "read oldpart" << old << pageFrames(1)
@@ -210,19 +214,40 @@ private slots:
             QTest::newRow(qPrintable("link=" + link))
                     << instant << "read link=" + link << none << Frames()
                     << (link == "%1" ? outside : none) << (link == "%2" ? outside : none)
-                    << QStringList { "Error: " + link + " is a symbolic link." + sAsk };
-        // Whatever its mode, another user's .part may belong to a read of
-        // theirs that is still running.
-        for (const QString step : { "foreign", "asuser", "hardlink" })
-            QTest::newRow(qPrintable("earlier part " + step))
-                    << instant << "read oldpart " + step << old << Frames() << old
-                    << QByteArray("kept part\n")
-                    << QStringList { "Error: %2 "
-                                     + QString(step == "hardlink"
-                                                       ? "has another name (a hard link)"
-                                                       : "belongs to another user, whose read of "
-                                                         "that name may be running")
-                                     + "." + sAsk };
+                    << QStringList { "Error: " + link + " is a symbolic link. Nothing was read."
+                                     + sLookAtIt };
+        // Only a running read's lock keeps a .part from another read; a dead
+        // read's of another user is moved aside, and so is a dead read's
+        // .part beside its copy of the dump, which goes.
+        const QByteArray zero = sHeader + "0000 | 0 | z\n";
+        const QString moved("Note: %2 was left by a read of root that no longer runs; its pages "
+                            "were moved to %5.root-20260102-030405.nvr.part. Ask root whether "
+                            "they are still wanted.");
+        for (const auto &[step, text] : QList<QPair<QString, QString>> {
+                     { "oldpart asuser", moved },
+                     { "emptypart asuser", "" }, // holds no page
+                     { "oldpart kill=%1~ asuser", moved },
+                     { "oldpart live asuser",
+                       "Error: %2 belongs to a read of that name by root that is running now. "
+                       "Nothing was read. Wait until that read ends, or read under another name." },
+                     // Where only its owner may move it.
+                     { "oldpart sticky asuser",
+                       "Error: %2 was left by a read of root that no longer runs, and could not be "
+                       "moved out of the way: Operation not permitted. Nothing was read. Ask root "
+                       "or an administrator to remove it, or read under another name." },
+                     { "oldpart hardlink",
+                       "Error: %2 has another name (a hard link). Nothing was read." + sLookAtIt },
+                     // Another user's dump, closed to this one, is still kept.
+                     { "mode=600:600 asuser umask", "" } }) {
+            const bool refused = text.startsWith("Error");
+            QTest::newRow(qPrintable(step))
+                    << boardFile("0000 | 0 | z\n") << "read " + step << old
+                    << (refused ? Frames()
+                                : pageFrames(1)
+                                        + (step.contains("kill") ? pageFrames(1) : Frames()))
+                    << (refused ? old : zero) << (refused ? QByteArray("kept part\n") : none)
+                    << (text.isEmpty() ? QStringList() : QStringList { text });
+        }
         // The header and page 0 fit in 60 bytes, page 1's line does not.
         QTest::newRow("disk fills at page 0")
                 << boardFile(four) << "read oldpart fsize=40" << old << pageFrames(1) << old << none
@@ -459,7 +484,10 @@ private:
         const QString dumpPath = sNvramDir + name + ".nvr", partPath = dumpPath + ".part",
                       backupPath = dumpPath + "~", upload = m_scratch.filePath("upload.nvr");
         const auto at = [&](QString text) {
-            return text.replace("%1", dumpPath).replace("%2", partPath).replace("%3", upload);
+            return text.replace("%1", dumpPath)
+                    .replace("%2", partPath)
+                    .replace("%3", upload)
+                    .replace("%5", sNvramDir + name);
         };
         const auto arg = [&](const char *key) {
             return at(steps.section(key, 1, 1).section(' ', 0, 0));
@@ -469,12 +497,8 @@ private:
             return dir.entryList({ ".*", "*.new" }, QDir::Files | QDir::Hidden);
         };
         const bool write = steps.startsWith("write");
-        if (steps.contains("oldpart"))
-            writeAll(partPath, "kept part\n");
-        // Another user's .part; as an ordinary account the test cannot make one.
-        if (steps.contains("foreign")
-            && ::chown(QFile::encodeName(partPath), ::geteuid() + 1, -1) != 0)
-            QSKIP("This account may not give a file to another user.");
+        if (steps.contains("oldpart") || steps.contains("emptypart"))
+            writeAll(partPath, steps.contains("oldpart") ? "kept part\n" : "");
         if (steps.contains("hardlink"))
             QVERIFY(::link(QFile::encodeName(partPath), QFile::encodeName(sNvramDir + "../second"))
                     == 0);
@@ -482,7 +506,7 @@ private:
             writeAll(write ? upload : dumpPath, input);
         if (!input.isNull() && !write)
             writeAll(backupPath, "older backup\n");
-        const QString mode = arg("mode=");
+        const QString mode = arg("mode=").section(':', 0, 0);
         if (!mode.isEmpty())
             QVERIFY(::chmod(QFile::encodeName(dumpPath), mode.toUInt(nullptr, 8)) == 0);
         // A file outside the dump directory, for a link to it planted there.
@@ -528,6 +552,15 @@ private:
                 QCOMPARE(strays(),
                          killAt == backupPath ? QStringList { name + ".nvr~.new" } : QStringList());
             }
+            // The .part's age names it when it is moved aside.
+            QFile stamped(partPath);
+            if (stamped.open(QIODevice::ReadOnly))
+                stamped.setFileTime(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)),
+                                    QFileDevice::FileModificationTime);
+            // A read of that name that runs elsewhere holds the .part's lock.
+            QFile held(partPath);
+            QVERIFY(!steps.contains("live")
+                    || (held.open(QIODevice::ReadOnly) && ::flock(held.handle(), LOCK_EX) == 0));
             // Someone else swaps or removes the .part once it holds page 0.
             const QString other = sNvramDir + "../other";
             writeAll(other, "someone else's\n");
@@ -542,8 +575,17 @@ private:
             // The read as an ordinary account, in a directory open to it.
             if (steps.contains("asuser")
                 && (::geteuid() != 0 || ::chmod(QFile::encodeName(sNvramDir + ".."), 0755) != 0
-                    || ::chmod(QFile::encodeName(sNvramDir), 0777) != 0 || ::seteuid(1000) != 0))
+                    || ::chmod(QFile::encodeName(sNvramDir),
+                               steps.contains("sticky") ? 01777 : 0777)
+                            != 0
+                    || ::seteuid(1000) != 0))
                 QSKIP("This account may not act as another.");
+            if (steps.contains("asuser")
+                && ::euidaccess(QFile::encodeName(sNvramDir), W_OK | X_OK) != 0
+                && ::seteuid(0) == 0)
+                QSKIP("uid 1000 cannot enter this TMPDIR: give one that others may enter too.");
+            // A technician whose umask closes files to everyone else.
+            const mode_t umask = ::umask(steps.contains("umask") ? 077 : 022);
             // Writes past the limit fail with EFBIG instead of killing the test.
             rlimit original {};
             getrlimit(RLIMIT_FSIZE, &original);
@@ -553,6 +595,7 @@ private:
                 setrlimit(RLIMIT_FSIZE, &limited);
             link.readInto(name, steps.startsWith("cancel") ? "btnCancel" : "btnOK");
             QVERIFY(!steps.contains("asuser") || ::seteuid(0) == 0);
+            ::umask(umask);
             if (meddler.joinable())
                 meddler.join();
             setrlimit(RLIMIT_FSIZE, &original);
@@ -569,11 +612,19 @@ private:
                          input.isNull()     ? QByteArray()
                                  : complete ? input
                                             : QByteArray("older backup\n"));
-            // No more and no less readable than the dump it keeps.
+            // The group's, as the dump it keeps is to those who could read it.
             struct stat status = {};
-            QVERIFY(mode.isEmpty()
+            const QString kept = arg("mode=").section(':', 1, 1);
+            QVERIFY(kept.isEmpty()
                     || (::stat(QFile::encodeName(backupPath), &status) == 0
-                        && (status.st_mode & 0777) == mode.toUInt(nullptr, 8)));
+                        && (status.st_mode & 0777) == kept.toUInt(nullptr, 8)));
+            QVERIFY(!complete || dump.isNull() || !linked.isEmpty()
+                    || (::stat(QFile::encodeName(dumpPath), &status) == 0
+                        && (status.st_mode & 0777) == 0664));
+            QCOMPARE(readAll(sNvramDir + name + ".root-20260102-030405.nvr.part"),
+                     !warnings.join(' ').contains("moved to") ? QByteArray()
+                             : killAt.isEmpty()               ? "kept part\n"
+                                                              : sHeader + "0000 | 0 | z\n");
             QCOMPARE(readAll(outside), QByteArray("outside\n"));
             QCOMPARE(strays(), QStringList());
         }
