@@ -177,10 +177,17 @@ private slots:
         // tool asks for, so those two show only on a real line. Its driver,
         // the preloaded stand-in for a USB serial one, keeps what the tool
         // asked of it: low latency while connected, and no longer after.
+        // An open port is exclusive to the tool but for root, so it is
+        // looked at through the tool's own descriptor.
         termios line {};
         const auto lowLatency = [&] {
-            const int fd = ::open(QFile::encodeName(link.sim.portName()),
-                                  O_RDONLY | O_NOCTTY | O_NONBLOCK);
+            int fd = -1;
+            for (const QFileInfo &open : QDir("/proc/self/fd").entryInfoList(QDir::System))
+                if (open.symLinkTarget() == link.sim.portName())
+                    fd = ::dup(open.fileName().toInt());
+            if (fd < 0)
+                fd = ::open(QFile::encodeName(link.sim.portName()),
+                            O_RDONLY | O_NOCTTY | O_NONBLOCK);
             serial_struct serial {};
             const bool asked = ::ioctl(fd, TIOCGSERIAL, &serial) == 0;
             tcgetattr(fd, &line);
