@@ -213,7 +213,10 @@ desktop-file-validate "$desktop_file" || fail "installed desktop entry is not va
 for page in aux-nvram aux-board-sim aux-nvram-compare; do
     where=$(man -w "$page") || fail "man finds no page for $page"
     [ "$where" = "/usr/share/man/man1/$page.1.gz" ] || fail "man $page finds $where"
-    MANPAGER=cat MANWIDTH=80 man "$page" 2>&1 | grep -q "^NAME" || fail "man $page shows no page"
+    # Read whole, not piped into grep -q: under pipefail the writer that
+    # grep left behind would fail the check once a page outgrows a pipe.
+    shown=$(MANPAGER=cat MANWIDTH=80 man "$page" 2>&1)
+    grep -q "^NAME" <<<"$shown" || fail "man $page shows no page"
 done
 step "man aux-nvram, man aux-board-sim and man aux-nvram-compare work"
 
@@ -226,8 +229,9 @@ compared=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
 [ "$compared" = "same: 1 page the same" ] || fail "aux-nvram-compare printed '$compared'"
 [ "$(aux-nvram-compare --version)" = "aux-nvram-compare $version" ] \
     || fail "aux-nvram-compare --version does not say $version"
+compare_page=$(sed 's/\\-/-/g' packaging/man/aux-nvram-compare.1)
 for option in $(aux-nvram-compare --help | grep -o -e ' --[a-z]*' -e ' -[a-z],'); do
-    sed 's/\\-/-/g' packaging/man/aux-nvram-compare.1 | grep -q -- "^\.BR .*${option%,}\b" \
+    grep -q -- "^\.BR .*${option%,}\b" <<<"$compare_page" \
         || fail "aux-nvram-compare --help has $option, packaging/man/aux-nvram-compare.1 does not"
 done
 step "aux-nvram-compare runs without a display and its options are in its manual page"
